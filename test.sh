@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole suite headless under Xvfb.
+#   ./test.sh             the suite
+#   ./test.sh --sanitize  the suite built with AddressSanitizer and UBSan, in build-sanitize/
+#   ./test.sh --fuzz      also a short run of every fuzz target, in build-fuzz/
+set -euo pipefail
+cd "$(dirname "$0")"
+source tools/deps.sh
+
+sanitize=0
+fuzz=0
+for arg in "$@"; do
+    case $arg in
+        --sanitize) sanitize=1 ;;
+        --fuzz) fuzz=1 ;;
+        *) echo "usage: $0 [--sanitize] [--fuzz]" >&2; exit 2 ;;
+    esac
+done
+
+packages=("${DEPS[@]}")
+[ $fuzz -eq 1 ] && packages+=(clang libclang-rt-dev)
+install_missing "${packages[@]}"
+
+dir=build
+flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ $sanitize -eq 1 ]; then
+    dir=build-sanitize
+    flags+=(-DDOMAIN_WHOIS_SANITIZE=ON -DDOMAIN_WHOIS_BENCH=OFF)
+    export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+configure_and_build "$dir" "${flags[@]}"
+
+if [ $fuzz -eq 1 ]; then
+    CC=clang CXX=clang++ configure_and_build build-fuzz -DDOMAIN_WHOIS_FUZZ=ON \
+        -DDOMAIN_WHOIS_TESTS=OFF -DDOMAIN_WHOIS_BENCH=OFF
+    tools/run-fuzzers.sh build-fuzz
+fi
+
+# One X server for the whole suite; the window tests need it, the rest run offscreen.
+xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
+    ctest --test-dir "$dir" --output-on-failure --timeout 300

@@ -1,0 +1,62 @@
+#include "formfixture.h"
+
+#include <QFile>
+#include <QTest>
+
+#include <sqlite3.h>
+
+void makeEmptyDatabase(const QString& path)
+{
+    QFile schema(QStringLiteral(WATCHLIST_SCHEMA));
+    QVERIFY(schema.open(QIODevice::ReadOnly));
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(db, schema.readAll().constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+}
+
+FormFixture::FormFixture(const QString& whoisBase)
+{
+    makeEmptyDatabase(dbPath());
+    services.sites.whoisBase = whoisBase;
+    services.sites.banner = QStringLiteral("http://127.0.0.1:9/ad/ad2.html");
+    services.sites.home = QStringLiteral("http://127.0.0.1:9");
+    services.programDir = [this] { return dir.path(); };
+    services.openBrowser = [this](const QString& url) {
+        opened << url;
+        return true;
+    };
+    services.reportError = [this](QWidget*, const QString& message) { messages << message; };
+    services.bannerModule.clear();
+}
+
+Form1& FormFixture::form()
+{
+    if (!window) {
+        window = std::make_unique<Form1>(services);
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get()))
+            qWarning("the window was not exposed");
+    }
+    return *window;
+}
+
+void FormFixture::sql(const QString& statements) const
+{
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(dbPath().toUtf8().constData(), &db), SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, statements.toUtf8().constData(), nullptr, nullptr, &error);
+    const QString reason = QString::fromUtf8(error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+    QVERIFY2(rc == SQLITE_OK, qPrintable(reason));
+}
+
+QStringList FormFixture::listEntries()
+{
+    QStringList entries;
+    for (int i = 0; i < form().List1->count(); ++i)
+        entries << form().List1->List(i);
+    return entries;
+}

@@ -1,0 +1,209 @@
+// Text cutting, blank stripping, GBK decoding and reading the fields of a stripped page.
+#include <QtTest>
+
+#include "query/cut.h"
+#include "query/whois.h"
+
+class TestCut : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cut_data();
+    void cut();
+    void strip_data();
+    void strip();
+    void decode();
+    void page_data();
+    void page();
+    void dates_data();
+    void dates();
+};
+
+void TestCut::cut_data()
+{
+    QTest::addColumn<QString>("content");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("between") << "Registrar:ABC-123Whois"
+                             << "Registrar:"
+                             << "Whois"
+                             << "ABC-123";
+    QTest::newRow("version") << "xxVersion2.0Domainyy"
+                             << "Version"
+                             << "Domain"
+                             << "2.0";
+    QTest::newRow("colon stays") << "xxVersion:2.0Domainyy"
+                                 << "Version"
+                                 << "Domain"
+                                 << ":2.0";
+    QTest::newRow("no end") << "Registrar:ABC"
+                            << "Registrar:"
+                            << "Whois"
+                            << "";
+    QTest::newRow("end only before") << "WhoisRegistrar:ABC"
+                                     << "Registrar:"
+                                     << "Whois"
+                                     << "";
+    QTest::newRow("no start: from its length") << "0123456789ABWhois"
+                                               << "Registrar:"
+                                               << "Whois"
+                                               << "9AB";
+    QTest::newRow("no start, short") << "012Whois"
+                                     << "Registrar:"
+                                     << "Whois"
+                                     << "";
+    QTest::newRow("no start, no end") << "0123456789ABCDEF"
+                                      << "Registrar:"
+                                      << "Whois"
+                                      << "";
+    QTest::newRow("equal markers") << "NameServer:ns1NameServer:ns2"
+                                   << "NameServer:"
+                                   << "NameServer:"
+                                   << "ns1";
+    QTest::newRow("first start wins") << "a:1b a:2b"
+                                      << "a:"
+                                      << "b"
+                                      << "1";
+    QTest::newRow("empty content") << ""
+                                   << "Version"
+                                   << "Domain"
+                                   << "";
+    QTest::newRow("case matters") << "xxversion2.0Domain"
+                                  << "Version"
+                                  << "Domain"
+                                  << "ion2.0";
+    QTest::newRow("adjacent markers") << "ab"
+                                      << "a"
+                                      << "b"
+                                      << "";
+    QTest::newRow("empty markers") << "abc"
+                                   << ""
+                                   << ""
+                                   << "";
+    QTest::newRow("empty start") << "abc"
+                                 << ""
+                                 << "c"
+                                 << "ab";
+    QTest::newRow("start at end") << "xxVersion"
+                                  << "Version"
+                                  << "n"
+                                  << "";
+    QTest::newRow("sponsoring holds registrar") << "SponsoringRegistrar:NetWhois"
+                                                << "Registrar:"
+                                                << "Whois"
+                                                << "Net";
+}
+
+void TestCut::cut()
+{
+    QFETCH(QString, content);
+    QFETCH(QString, start);
+    QFETCH(QString, end);
+    QFETCH(QString, expected);
+    QCOMPARE(strCut(content, start, end), expected);
+}
+
+void TestCut::strip_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("ascii blanks") << "a \t\r\nb  \n c"
+                                  << "abc";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("only blanks") << " \r\n\t \r\n"
+                                 << "";
+    QTest::newRow("fifth blank") << QString("a") + ansiBlank() + "b"
+                                 << "ab";
+    QTest::newRow("other white space stays") << QString::fromUtf16(u"a\u3000b\u00a0c&nbsp;d")
+                                             << QString::fromUtf16(u"a\u3000b\u00a0c&nbsp;d");
+    QTest::newRow("nothing to strip") << "Version2.0"
+                                      << "Version2.0";
+}
+
+void TestCut::strip()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QString inPlace = text;
+    QCOMPARE(StripBlanks(inPlace), expected);
+    QCOMPARE(inPlace, expected);
+}
+
+void TestCut::decode()
+{
+    // "友情提示" in GBK, a lone 0xFF, and a lone lead byte at the end.
+    const QByteArray bytes("\xd3\xd1\xc7\xe9\xcc\xe1\xca\xbe\xff"
+                           "A\xa1");
+    const QString text = decodeAnsi(bytes);
+    QVERIFY(text.startsWith(u"友情提示"));
+    QCOMPARE(text.at(4), ansiBlank());
+    QCOMPARE(ansiBlank(), QChar(0xF8F5));
+    QString stripped = text;
+    QVERIFY(StripBlanks(stripped).startsWith(u"友情提示A"));
+    for (QChar c : text)
+        QVERIFY(!c.isSurrogate());
+}
+
+void TestCut::page_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QStringList>("facts"); // cop, truename, mail, bdate, edate
+    QTest::newRow("version 2.0")
+        << "WhoisServerVersion2.0DomainName:A.COMRegistrar:ABC-123WhoisServer:w.ex"
+           "CreationDate:2008-03-1412:00:00ExpirationDate:2012-03-1412:00:00>>>Last"
+        << QStringList {
+               "ABC-123", "已保密", "已保密", "2008-03-14 12:00:00", "2012-03-14 12:00:00"};
+    QTest::newRow("other layout")
+        << "DomainName:a.cnRegistrantName:某公司AdministrativeEmail:a@a.cn"
+           "SponsoringRegistrar:新网NameServer:ns1RegistrationDate:2003-03-1712:20:05"
+           "ExpirationDate:2013-03-1712:48:36友情提示：以上"
+        << QStringList {"新网", "某公司", "a@a.cn", "2003-03-17 12:20:05", "2013-03-17 12:48:36"};
+    QTest::newRow("colon after Version: other layout")
+        << "Version:2.0DomainRegistrantName:XAdministrativeEmail:ySponsoring"
+        << QStringList {"", "X", "y", " ", " "};
+    QTest::newRow("no Version, 2.0 at the seventh character")
+        << "abcdef2.0DomainRegistrar:RWhoisCreationDate:c"
+        << QStringList {"R", "已保密", "已保密", " ", " "};
+    QTest::newRow("no 友情提示: expiration is a space")
+        << "RegistrationDate:2003-03-1712:20:05ExpirationDate:2013-03-1712:48:36"
+        << QStringList {"", "", "", "2003-03-17 12:20:05", " "};
+    QTest::newRow("error page") << "<html><body><h1>404NotFound</h1></body></html>"
+                                << QStringList {"", "", "", " ", " "};
+    QTest::newRow("version 2.0 with a colon-free date")
+        << "Version2.0DomainCreationDate:2008Expiration"
+        << QStringList {"", "已保密", "已保密", "2008 ", " "};
+}
+
+void TestCut::page()
+{
+    QFETCH(QString, page);
+    QFETCH(QStringList, facts);
+    const WhoisFacts read = readWhoisPage(page);
+    QCOMPARE((QStringList {read.cop, read.truename, read.mail, read.bdate, read.edate}), facts);
+}
+
+void TestCut::dates_data()
+{
+    QTest::addColumn<QString>("cut");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("date and time") << "2008-03-1412:00:00"
+                                   << "2008-03-14 12:00:00";
+    QTest::newRow("ten characters") << "2008-03-14"
+                                    << "2008-03-14 ";
+    QTest::newRow("short") << "2008"
+                           << "2008 ";
+    QTest::newRow("empty") << ""
+                           << " ";
+}
+
+void TestCut::dates()
+{
+    QFETCH(QString, cut);
+    QFETCH(QString, shown);
+    QCOMPARE(dateForm(cut), shown);
+}
+
+QTEST_GUILESS_MAIN(TestCut)
+#include "test_cut.moc"

@@ -1,0 +1,223 @@
+// The main window: its controls, start-up, the close and link labels, the banner strip.
+#include <QtTest>
+
+#include "support/formfixture.h"
+#include "support/httpserver.h"
+#include "window/program.h"
+#include "window/webbrowser.h"
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void geometry_data();
+    void geometry();
+    void tabOrder();
+    void startUp();
+    void startFailure();
+    void enterAndEscapePressNothing();
+    void closeLabel();
+    void closeEndsProgramWhileBannerLoads();
+    void linkLabel();
+    void linkCursor();
+    void banner();
+};
+
+void TestWindow::geometry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("rect");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("tb_url") << "tb_url" << QRect(96, 56, 209, 25) << "不要输入www.";
+    QTest::newRow("Command1") << "Command1" << QRect(320, 56, 57, 25) << "查询";
+    QTest::newRow("lb_url") << "lb_url" << QRect(96, 134, 217, 17) << "";
+    QTest::newRow("lb_cop") << "lb_cop" << QRect(96, 192, 217, 17) << "";
+    QTest::newRow("lb_truename") << "lb_truename" << QRect(104, 163, 217, 17) << "";
+    QTest::newRow("lb_mail") << "lb_mail" << QRect(96, 220, 217, 17) << "";
+    QTest::newRow("lb_bdate") << "lb_bdate" << QRect(112, 252, 217, 17) << "";
+    QTest::newRow("lb_edate") << "lb_edate" << QRect(112, 280, 217, 17) << "";
+    QTest::newRow("Command2") << "Command2" << QRect(392, 56, 57, 25) << "关注";
+    QTest::newRow("List1") << "List1" << QRect(352, 136, 120, 160) << "";
+    QTest::newRow("Command3") << "Command3" << QRect(392, 304, 41, 17) << "删除";
+    QTest::newRow("Label1") << "Label1" << QRect(480, 8, 10, 19) << "X";
+    QTest::newRow("Label2") << "Label2" << QRect(392, 11, 72, 12) << "访问官方网站";
+    QTest::newRow("wb1") << "wb1" << QRect(0, 349, 505, 41) << "";
+}
+
+void TestWindow::geometry()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, rect);
+    QFETCH(QString, text);
+    FormFixture fixture;
+    Form1& form = fixture.form();
+    QCOMPARE(form.size(), QSize(500, 393));
+    QVERIFY(form.windowFlags() & Qt::FramelessWindowHint);
+    auto* control = form.findChild<QWidget*>(name);
+    QVERIFY(control);
+    QCOMPARE(control->geometry(), rect);
+    QCOMPARE(control->property("text").toString(), text);
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+        label->setText(QString(300, u'长') + "<b>x</b>");
+        QCoreApplication::processEvents();
+        QCOMPARE(label->geometry(), rect);
+    }
+    const QColor colour = control->palette().color(QPalette::WindowText);
+    if (name == "lb_edate" || name == "Label1")
+        QCOMPARE(colour, QColor(192, 0, 0));
+    if (name == "Label2")
+        QCOMPARE(colour, QColor(255, 255, 0));
+    if (text.contains(QRegularExpression("\\p{Han}")))
+        QVERIFY2(QFontInfo(control->font())
+                     .family()
+                     .contains(QRegularExpression("SimSun|WenQuanYi|Noto|Droid")),
+            qPrintable(QFontInfo(control->font()).family()));
+}
+
+void TestWindow::tabOrder()
+{
+    FormFixture fixture;
+    QStringList order;
+    QWidget* widget = fixture.form().tb_url;
+    do {
+        order << widget->objectName();
+        widget = widget->nextInFocusChain();
+        while (widget->focusPolicy() == Qt::NoFocus || !widget->objectName().size()
+            || widget->parentWidget() != &fixture.form())
+            widget = widget->nextInFocusChain();
+    } while (widget != fixture.form().tb_url);
+    QCOMPARE(order, (QStringList {"tb_url", "Command1", "Command2", "List1", "Command3", "wb1"}));
+}
+
+void TestWindow::startUp()
+{
+    FormFixture fixture;
+    fixture.sql("insert into domain values(1,'one.example')");
+    QStringList seen;
+    QTimer::singleShot(0, [&seen] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* form = qobject_cast<Form1*>(top))
+                seen << (form->isVisible() ? "shown" : "hidden")
+                     << form->focusWidget()->objectName() << form->List1->List(0)
+                     << form->lb_url->text();
+        }
+        QCoreApplication::exit(7);
+    });
+    QCOMPARE(runForm1(fixture.services), 7);
+    QCOMPARE(seen, (QStringList {"shown", "tb_url", "one.example", ""}));
+}
+
+void TestWindow::startFailure()
+{
+    FormFixture fixture;
+    QFile::remove(fixture.dbPath());
+    QCOMPARE(runForm1(fixture.services), 1);
+    QCOMPARE(fixture.messages.size(), 1);
+    QVERIFY(fixture.messages.front().startsWith("程序无法启动"));
+    QVERIFY(fixture.messages.front().contains(fixture.dbPath()));
+    QVERIFY(!QFile::exists(fixture.dbPath()));
+}
+
+void TestWindow::enterAndEscapePressNothing()
+{
+    TestHttpServer server;
+    FormFixture fixture(server.base() + "/w?d=");
+    Form1& form = fixture.form();
+    for (QWidget* focus :
+        {static_cast<QWidget*>(form.tb_url), static_cast<QWidget*>(form.Command1)}) {
+        focus->setFocus();
+        QTest::keyClick(focus, Qt::Key_Return);
+        QTest::keyClick(focus, Qt::Key_Enter);
+        QTest::keyClick(focus, Qt::Key_Escape);
+    }
+    QVERIFY(server.requests().empty());
+    QVERIFY(form.isVisible());
+}
+
+void TestWindow::closeLabel()
+{
+    FormFixture fixture;
+    QTest::mouseClick(fixture.form().Label1, Qt::LeftButton);
+    QVERIFY(!fixture.form().isVisible());
+}
+
+void TestWindow::closeEndsProgramWhileBannerLoads()
+{
+    TestHttpServer server;
+    TestHttpServer::Response silent;
+    silent.neverAnswer = true;
+    server.route("/ad/ad2.html", silent);
+    QTemporaryDir dir;
+    makeEmptyDatabase(dir.filePath("domain.mdb"));
+    QProcess host;
+    host.start(TESTHOST,
+        {dir.path(), server.base() + "/w?d=", server.base() + "/ad/ad2.html", BANNER_MODULE});
+    QVERIFY(host.waitForStarted());
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += host.readAllStandardOutput()).contains("shown"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.targets().size(), size_t(1), 20000); // the banner is loading
+    host.write("click Label1\n");
+    QVERIFY(host.waitForFinished(10000));
+    QCOMPARE(host.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(host.exitCode(), 0);
+}
+
+void TestWindow::linkLabel()
+{
+    FormFixture fixture;
+    for (int i = 0; i < 2; ++i)
+        QTest::mouseClick(fixture.form().Label2, Qt::LeftButton);
+    QCOMPARE(fixture.opened, (QStringList {"http://127.0.0.1:9", "http://127.0.0.1:9"}));
+    QVERIFY(fixture.messages.isEmpty());
+
+    FormFixture failing;
+    failing.services.openBrowser = [](const QString&) { return false; };
+    QTest::mouseClick(failing.form().Label2, Qt::LeftButton);
+    QCOMPARE(failing.messages.size(), 1);
+    QVERIFY(failing.messages.front().contains("无法打开浏览器"));
+    QVERIFY(failing.form().isVisible());
+}
+
+void TestWindow::linkCursor()
+{
+    FormFixture fixture;
+    Form1& form = fixture.form();
+    for (QWidget* control : form.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        const bool link = control == form.Label1 || control == form.Label2;
+        QCOMPARE(control->cursor().shape() == Qt::BitmapCursor, link);
+        if (link) {
+            QCOMPARE(control->cursor().shape(), Qt::BitmapCursor);
+            QCOMPARE(control->cursor().pixmap().size(), QSize(32, 32));
+            QCOMPARE(control->cursor().pixmap().toImage().pixelColor(0, 0).alpha(), 0);
+        }
+    }
+    QVERIFY(!form.testAttribute(Qt::WA_SetCursor));
+}
+
+void TestWindow::banner()
+{
+    TestHttpServer server;
+    server.route("/ad/ad2.html", {200, "<html><body style='background:#fc0'>ad</body></html>"});
+    FormFixture fixture;
+    fixture.services.sites.banner = server.base() + "/ad/ad2.html";
+    fixture.services.bannerModule = BANNER_MODULE;
+    QSignalSpy loaded(fixture.form().wb1, &WebBrowser::loadFinished);
+    fixture.form().Form_Load();
+    QVERIFY(loaded.wait(30000));
+    QCOMPARE(loaded.front().front().toBool(), true);
+    QCOMPARE(server.targets(), std::vector<QByteArray> {"/ad/ad2.html"});
+}
+
+int main(int argc, char* argv[])
+{
+    prepareProcess();
+    QApplication app(argc, argv);
+    // Windows closed by one test must not end the event loops of the next.
+    QApplication::setQuitOnLastWindowClosed(false);
+    TestWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_window.moc"

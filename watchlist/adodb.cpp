@@ -1,0 +1,386 @@
+#include "adodb.h"
+
+#include <algorithm>
+
+#include <QFileInfo>
+#include <QStringList>
+
+#include <sqlite3.h>
+
+namespace adodb {
+
+namespace {
+
+// The time another copy of the program may hold the file before a command gives up.
+constexpr int kBusyTimeoutMs = 5000;
+
+[[noreturn]] void fail(const QString& what, const QString& reason)
+{
+    throw Error((what + QStringLiteral("：") + reason).toStdString());
+}
+
+QString sqliteReason(sqlite3* db)
+{
+    return QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
+}
+
+QVariant columnValue(sqlite3_stmt* stmt, int column)
+{
+    switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(stmt, column)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(stmt, column));
+    case SQLITE_TEXT:
+        return QVariant(
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
+                sqlite3_column_bytes(stmt, column)));
+    case SQLITE_BLOB:
+        return QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, column)),
+            sqlite3_column_bytes(stmt, column)));
+    default:
+        return QVariant::fromValue(nullptr);
+    }
+}
+
+void bindValue(sqlite3_stmt* stmt, int index, const QVariant& value)
+{
+    if (value.isNull()) {
+        sqlite3_bind_null(stmt, index);
+        return;
+    }
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::Bool:
+        sqlite3_bind_int64(stmt, index, value.toLongLong());
+        break;
+    case QMetaType::Double:
+        sqlite3_bind_double(stmt, index, value.toDouble());
+        break;
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        sqlite3_bind_blob64(
+            stmt, index, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT);
+        break;
+    }
+    default: {
+        const QByteArray text = value.toString().toUtf8();
+        sqlite3_bind_text64(stmt, index, text.constData(), sqlite3_uint64(text.size()),
+            SQLITE_TRANSIENT, SQLITE_UTF8);
+        break;
+    }
+    }
+}
+
+QString quotedIdentifier(const QString& name)
+{
+    QString quoted = name;
+    quoted.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + quoted + u'"';
+}
+
+} // namespace
+
+QString connectionString(const QString& path)
+{
+    QString source = path;
+    if (source.contains(u';') || source.contains(u'"') || source.startsWith(u' '))
+        source = u'"' + source.replace(u'"', QStringLiteral("\"\"")) + u'"';
+    return QStringLiteral("Provider=") + kProvider + QStringLiteral(";Data Source=") + source
+        + QStringLiteral(";Persist Security Info=False");
+}
+
+QString dataSourceOf(const QString& connectionString)
+{
+    // key=value pairs split at ';'; a value may be quoted with '"' (doubled inside) to hold ';'.
+    const QString& s = connectionString;
+    qsizetype i = 0;
+    while (i < s.size()) {
+        const qsizetype eq = s.indexOf(u'=', i);
+        if (eq < 0)
+            break;
+        const QString key = s.mid(i, eq - i).trimmed();
+        QString value;
+        i = eq + 1;
+        if (i < s.size() && s.at(i) == u'"') {
+            for (++i; i < s.size(); ++i) {
+                if (s.at(i) == u'"') {
+                    if (i + 1 < s.size() && s.at(i + 1) == u'"') {
+                        value += u'"';
+                        ++i;
+                    } else {
+                        ++i;
+                        break;
+                    }
+                } else {
+                    value += s.at(i);
+                }
+            }
+            const qsizetype semi = s.indexOf(u';', i);
+            i = semi < 0 ? s.size() : semi + 1;
+        } else {
+            const qsizetype semi = s.indexOf(u';', i);
+            value = s.mid(i, semi < 0 ? -1 : semi - i);
+            i = semi < 0 ? s.size() : semi + 1;
+        }
+        if (key.compare(QLatin1String("Data Source"), Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
+// --- Connection -----------------------------------------------------------------------------
+
+Connection::~Connection()
+{
+    Close();
+}
+
+void Connection::Open(const QString& ConnectionString, const QString&, const QString&, int)
+{
+    if (m_db)
+        throw Error("数据库连接已经打开。");
+    const QString path = dataSourceOf(ConnectionString);
+    const QString what = QStringLiteral("无法打开关注列表 ") + path;
+    if (path.isEmpty())
+        fail(QStringLiteral("无法打开关注列表"), QStringLiteral("连接字符串没有指明数据库文件"));
+    const QFileInfo file(path);
+    if (!file.exists())
+        fail(what, QStringLiteral("文件不存在"));
+    if (!file.isFile())
+        fail(what, QStringLiteral("这不是一个文件"));
+
+    sqlite3* db = nullptr;
+    const QByteArray native = path.toUtf8();
+    if (sqlite3_open_v2(native.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        const QString reason = sqliteReason(db);
+        sqlite3_close_v2(db);
+        fail(what, reason);
+    }
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    // SQLite reads the file lazily; reading the schema now turns an unreadable or foreign file
+    // into an error of the open, where it belongs.
+    if (sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, nullptr)
+        != SQLITE_OK) {
+        const QString reason = sqliteReason(db);
+        sqlite3_close_v2(db);
+        fail(what, reason);
+    }
+    m_db = db;
+    m_path = path;
+}
+
+void Connection::Close()
+{
+    if (!m_db)
+        return;
+    // A record set still holding a statement keeps the handle alive until it lets go.
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+}
+
+// --- Recordset ------------------------------------------------------------------------------
+
+Recordset::~Recordset()
+{
+    Close();
+}
+
+void Recordset::Open(const QString& Source, Connection& ActiveConnection, int, int LockType, int)
+{
+    if (m_stmt)
+        throw Error("记录集已经打开。");
+    sqlite3* db = ActiveConnection.handle();
+    if (!db)
+        throw Error("数据库连接没有打开。");
+    const QString what = QStringLiteral("关注列表 ") + ActiveConnection.dataSource()
+        + QStringLiteral(" 拒绝了语句");
+
+    const QByteArray sql = Source.toUtf8();
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &stmt, &tail) != SQLITE_OK)
+        fail(what, sqliteReason(db));
+    if (!stmt)
+        fail(what, QStringLiteral("语句为空"));
+    if (tail && QByteArray(tail).trimmed().size() > 0) {
+        sqlite3_finalize(stmt);
+        fail(what, QStringLiteral("只能执行一条语句"));
+    }
+
+    if (sqlite3_column_count(stmt) == 0) {
+        // A statement without rows is carried out at once; the record set stays closed.
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) { }
+        const QString reason = rc == SQLITE_DONE ? QString() : sqliteReason(db);
+        sqlite3_finalize(stmt);
+        if (rc != SQLITE_DONE)
+            fail(what, reason);
+        return;
+    }
+
+    m_connection = &ActiveConnection;
+    m_stmt = stmt;
+    m_lockType = LockType;
+    m_fields.clear();
+    const int columns = sqlite3_column_count(stmt);
+    m_fields.reserve(size_t(columns));
+    for (int c = 0; c < columns; ++c)
+        m_fields.push_back(Field {QString::fromUtf8(sqlite3_column_name(stmt, c)), QVariant()});
+    m_rows.clear();
+    m_fetched = false;
+    m_position = 0;
+    m_fieldsRow = -1;
+    m_adding = false;
+}
+
+void Recordset::Close()
+{
+    if (!m_stmt)
+        return;
+    sqlite3_finalize(m_stmt);
+    m_stmt = nullptr;
+    m_connection = nullptr;
+    m_rows.clear();
+    m_rows.shrink_to_fit();
+    m_fetched = false;
+    m_adding = false;
+}
+
+void Recordset::requireOpen(const char* operation) const
+{
+    if (!m_stmt)
+        throw Error(QStringLiteral("记录集没有打开，不能%1。")
+                        .arg(QString::fromUtf8(operation))
+                        .toStdString());
+}
+
+void Recordset::fetchAll()
+{
+    if (m_fetched)
+        return;
+    const size_t columns = m_fields.size();
+    int rc;
+    while ((rc = sqlite3_step(m_stmt)) == SQLITE_ROW) {
+        for (size_t c = 0; c < columns; ++c)
+            m_rows.push_back(columnValue(m_stmt, int(c)));
+    }
+    if (rc != SQLITE_DONE) {
+        const QString reason = sqliteReason(m_connection->handle());
+        m_rows.clear();
+        sqlite3_reset(m_stmt);
+        fail(QStringLiteral("无法读取关注列表 ") + m_connection->dataSource(), reason);
+    }
+    sqlite3_reset(m_stmt); // lets go of the read lock
+    m_fetched = true;
+}
+
+int Recordset::RecordCount()
+{
+    requireOpen("计数");
+    fetchAll();
+    return int(m_rows.size() / m_fields.size());
+}
+
+void Recordset::loadCurrentRow()
+{
+    if (m_fieldsRow == m_position)
+        return;
+    const size_t columns = m_fields.size();
+    const size_t first = size_t(m_position) * columns;
+    if (first >= m_rows.size())
+        throw Error("当前没有记录。");
+    for (size_t c = 0; c < columns; ++c)
+        m_fields[c].Value = m_rows[first + c];
+    m_fieldsRow = m_position;
+}
+
+Field& Recordset::Fields(const QString& name)
+{
+    requireOpen("读取字段");
+    auto field = std::find_if(m_fields.begin(), m_fields.end(),
+        [&name](const Field& f) { return f.Name.compare(name, Qt::CaseInsensitive) == 0; });
+    if (field == m_fields.end())
+        throw Error(QStringLiteral("关注列表没有 %1 字段。").arg(name).toStdString());
+    if (!m_adding) {
+        fetchAll();
+        loadCurrentRow();
+    }
+    return *field;
+}
+
+void Recordset::MoveNext()
+{
+    requireOpen("移动");
+    fetchAll();
+    if (size_t(m_position) * m_fields.size() >= m_rows.size())
+        throw Error("已经到了最后一条记录之后。");
+    ++m_position;
+}
+
+void Recordset::AddNew()
+{
+    requireOpen("添加记录");
+    if (m_lockType == adLockReadOnly)
+        throw Error("只读记录集不能添加记录。");
+    for (Field& field : m_fields)
+        field.Value = QVariant();
+    m_fieldsRow = -1;
+    m_adding = true;
+}
+
+void Recordset::Update()
+{
+    requireOpen("保存记录");
+    if (!m_adding)
+        return;
+    sqlite3* db = m_connection->handle();
+    const QString what = QStringLiteral("无法保存到关注列表 ") + m_connection->dataSource();
+
+    const char* table = sqlite3_column_table_name(m_stmt, 0);
+    if (!table)
+        fail(what, QStringLiteral("这组记录不属于一张表"));
+    QStringList columns;
+    std::vector<const QVariant*> values;
+    for (size_t c = 0; c < m_fields.size(); ++c) {
+        const char* origin = sqlite3_column_table_name(m_stmt, int(c));
+        if (!origin || qstrcmp(origin, table) != 0)
+            fail(what, QStringLiteral("这组记录不属于一张表"));
+        if (m_fields[c].Value.isValid()) {
+            const char* column = sqlite3_column_origin_name(m_stmt, int(c));
+            columns << quotedIdentifier(QString::fromUtf8(column ? column : ""));
+            values.push_back(&m_fields[c].Value);
+        }
+    }
+    QString sql = QStringLiteral("insert into ") + quotedIdentifier(QString::fromUtf8(table));
+    if (columns.isEmpty()) {
+        sql += QStringLiteral(" default values");
+    } else {
+        QStringList marks;
+        for (qsizetype i = 0; i < columns.size(); ++i)
+            marks << QStringLiteral("?");
+        sql += u'(' + columns.join(u',') + QStringLiteral(") values(") + marks.join(u',') + u')';
+    }
+
+    const QByteArray utf8 = sql.toUtf8();
+    sqlite3_stmt* insert = nullptr;
+    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &insert, nullptr) != SQLITE_OK)
+        fail(what, sqliteReason(db));
+    for (size_t i = 0; i < values.size(); ++i)
+        bindValue(insert, int(i + 1), *values[i]);
+    const int rc = sqlite3_step(insert);
+    const QString reason = rc == SQLITE_DONE ? QString() : sqliteReason(db);
+    sqlite3_finalize(insert);
+    if (rc != SQLITE_DONE)
+        fail(what, reason);
+    m_adding = false;
+    m_fetched = false;
+    m_rows.clear();
+    m_position = 0;
+    m_fieldsRow = -1;
+}
+
+} // namespace adodb

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <exception>
+#include <functional>
+
+#include <QPointer>
+#include <QWidget>
+
+#include "query/xmlhttp.h"
+#include "watchlist/adodb.h"
+#include "window/controls.h"
+#include "window/sites.h"
+
+class WebBrowser;
+class WindowMover;
+
+// What the window needs from the world outside it. The defaults are the real program's; tests
+// hand in loopback addresses, a temporary folder and recorders.
+struct Form1Services
+{
+    Sites sites;
+    // The directory domain.mdb lies in; asked afresh at every open.
+    std::function<QString()> programDir = defaultProgramDir;
+    // Opens an address in the external browser; false when no browser could be started.
+    std::function<bool(const QString& url)> openBrowser = defaultOpenBrowser;
+    // Tells the user about an error; the one place messages are shown from.
+    std::function<void(QWidget* window, const QString& message)> reportError = defaultReportError;
+    FetchLimits fetchLimits;
+    // The banner strip's engine module; empty leaves the strip blank.
+    QString bannerModule = defaultBannerModule();
+
+    static QString defaultProgramDir();
+    static bool defaultOpenBrowser(const QString& url);
+    static void defaultReportError(QWidget* window, const QString& message);
+    static QString defaultBannerModule();
+};
+
+// The program's one window: its controls, its event handlers and the procedures they run.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Form1(Form1Services services = {}, QWidget* parent = nullptr);
+    ~Form1() override;
+    Q_DISABLE_COPY_MOVE(Form1)
+
+    // Runs before the window is first shown: starts the banner page and fills the watch list.
+    // Throws what fails; the caller reports it and ends the program.
+    void Form_Load();
+
+    // Opens sURL in a new window of the external browser.
+    void OpenSite(QString sURL);
+    // Fetches url and returns its page decoded from GBK and stripped of every blank.
+    QString getdata(const QString& url);
+    static QString strCut(
+        const QString& strContent, const QString& StrStart, const QString& StrEnd);
+
+    TextBox* tb_url = nullptr;
+    CommandButton* Command1 = nullptr;
+    Label* lb_url = nullptr;
+    Label* lb_cop = nullptr;
+    Label* lb_truename = nullptr;
+    Label* lb_mail = nullptr;
+    Label* lb_bdate = nullptr;
+    Label* lb_edate = nullptr;
+    CommandButton* Command2 = nullptr;
+    ListBox* List1 = nullptr;
+    CommandButton* Command3 = nullptr;
+    LinkLabel* Label1 = nullptr;
+    LinkLabel* Label2 = nullptr;
+    WebBrowser* wb1 = nullptr;
+
+signals:
+    // The window's first paint is done; the banner's engine is started after it.
+    void firstPainted();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void List1_Click();
+    void Label1_Click();
+    void Label2_Click();
+    void Form_MouseDown(int Button, int Shift, float X, float Y);
+
+    // Pulls the window back against an edge of the primary screen when a tenth or more of it lies
+    // beyond that edge.
+    void pullBackOntoScreen();
+
+    void QueryDomain();
+    void OpenConnection();
+    void LoadWatchList();
+    // Closes rs and the connection when a command fails half-way, so the next one can open them.
+    void closeAfterFailure(adodb::Recordset& rs);
+
+    // Connects a handler so that an error leaving it is reported and the program goes on.
+    template <class Signal, class Sender>
+    void handle(Sender* sender, Signal signal, void (Form1::*handler)());
+    void reportError(const std::exception& error);
+
+    Form1Services m_services;
+    QPixmap m_picture;
+    WindowMover* m_mover = nullptr;
+    bool m_painted = false;
+
+    adodb::AutoNew<adodb::Recordset> rsAdd;
+    adodb::AutoNew<adodb::Recordset> rsList;
+    adodb::AutoNew<adodb::Recordset> rsDelete;
+    adodb::AutoNew<adodb::Connection> conn;
+};
