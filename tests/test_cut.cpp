@@ -13,6 +13,7 @@ private slots:
     void strip_data();
     void strip();
     void decode();
+    void decodeMatchesPlainDecoder();
     void page_data();
     void page();
     void dates_data();
@@ -144,6 +145,26 @@ void TestCut::decode()
     QVERIFY(StripBlanks(stripped).startsWith(u"友情提示A"));
     for (QChar c : text)
         QVERIFY(!c.isSurrogate());
+}
+
+void TestCut::decodeMatchesPlainDecoder()
+{
+    // The fast paths must give exactly what the decoder alone gives, for any bytes: lead bytes
+    // just before long ASCII stretches above all.
+    QRandomGenerator random(1234);
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray bytes;
+        const int size = int(random.bounded(200));
+        const int highShare = int(random.bounded(101));
+        for (int i = 0; i < size; ++i) {
+            const bool high = int(random.bounded(100)) < highShare;
+            bytes += char(high ? 0x80 + random.bounded(128) : random.bounded(128));
+            if (random.bounded(20) == 0)
+                bytes += QByteArray(int(random.bounded(1, 60)), 'a');
+        }
+        QStringDecoder plain("GBK", QStringConverter::Flag::Stateless);
+        QCOMPARE(decodeAnsi(bytes), plain.decode(bytes));
+    }
 }
 
 void TestCut::page_data()
