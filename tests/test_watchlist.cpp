@@ -52,8 +52,7 @@ QStringList storedUrls(const FormFixture& fixture)
 
 void selectEntry(ListBox* list, int row)
 {
-    QTest::mouseClick(
-        list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->entryRect(row).center());
 }
 
 } // namespace
@@ -230,7 +229,7 @@ void TestWatchList::deleteRemovesEqualRows()
     }
     QStringList entries = fixture.listEntries();
     const int row = int(entries.indexOf(selected));
-    form.List1->setCurrentRow(row);
+    form.List1->setListIndex(row);
     QTest::mouseClick(form.Command3, Qt::LeftButton);
     entries.removeAt(row);
     QCOMPARE(fixture.listEntries(), entries);
@@ -260,7 +259,7 @@ void TestWatchList::failedCommandsAreReported()
     const QString moved = fixture.dbPath() + ".away";
     QVERIFY(QFile::rename(fixture.dbPath(), moved));
 
-    form.List1->setCurrentRow(0);
+    form.List1->setListIndex(0);
     QTest::mouseClick(form.Command3, Qt::LeftButton); // Delete: the entry stays
     form.tb_url->setText("new.example");
     QTest::mouseClick(form.Command2, Qt::LeftButton); // Watch: the entry is appended all the same
@@ -273,7 +272,7 @@ void TestWatchList::failedCommandsAreReported()
     // A refused statement: the table has gone.
     QVERIFY(QFile::rename(moved, fixture.dbPath()));
     fixture.sql("alter table domain rename to other");
-    form.List1->setCurrentRow(0);
+    form.List1->setListIndex(0);
     QTest::mouseClick(form.Command3, Qt::LeftButton);
     QCOMPARE(fixture.messages.size(), 3);
     QVERIFY(fixture.messages.back().contains("no such table"));
@@ -281,7 +280,7 @@ void TestWatchList::failedCommandsAreReported()
 
     // Nothing was left open: once the file is sound again, commands work.
     fixture.sql("alter table other rename to domain");
-    form.List1->setCurrentRow(0);
+    form.List1->setListIndex(0);
     QTest::mouseClick(form.Command3, Qt::LeftButton);
     QCOMPARE(fixture.messages.size(), 3);
     QCOMPARE(fixture.listEntries(), QStringList {"new.example"});

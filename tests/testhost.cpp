@@ -46,7 +46,7 @@ public:
             m_form.tb_url->setText(rest);
         } else if (verb == u"select") {
             ListBox* list = m_form.List1;
-            const QRect row = list->visualItemRect(list->item(rest.toInt()));
+            const QRect row = list->entryRect(rest.toInt());
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
         } else if (verb == u"list") {
             QStringList entries;

@@ -1,6 +1,7 @@
 #include "adodb.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <QFileInfo>
 #include <QStringList>
@@ -22,25 +23,6 @@ constexpr int kBusyTimeoutMs = 5000;
 QString sqliteReason(sqlite3* db)
 {
     return QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
-}
-
-QVariant columnValue(sqlite3_stmt* stmt, int column)
-{
-    switch (sqlite3_column_type(stmt, column)) {
-    case SQLITE_INTEGER:
-        return QVariant(qint64(sqlite3_column_int64(stmt, column)));
-    case SQLITE_FLOAT:
-        return QVariant(sqlite3_column_double(stmt, column));
-    case SQLITE_TEXT:
-        return QVariant(
-            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
-                sqlite3_column_bytes(stmt, column)));
-    case SQLITE_BLOB:
-        return QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, column)),
-            sqlite3_column_bytes(stmt, column)));
-    default:
-        return QVariant::fromValue(nullptr);
-    }
 }
 
 void bindValue(sqlite3_stmt* stmt, int index, const QVariant& value)
@@ -154,7 +136,9 @@ void Connection::Open(const QString& ConnectionString, const QString&, const QSt
 
     sqlite3* db = nullptr;
     const QByteArray native = path.toUtf8();
-    if (sqlite3_open_v2(native.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    // One thread uses a connection; SQLite's own locking per call is not needed.
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(native.constData(), &db, flags, nullptr) != SQLITE_OK) {
         const QString reason = sqliteReason(db);
         sqlite3_close_v2(db);
         fail(what, reason);
@@ -183,6 +167,29 @@ void Connection::Close()
 }
 
 // --- Recordset ------------------------------------------------------------------------------
+
+namespace {
+
+QVariant columnValue(sqlite3_stmt* stmt, int column)
+{
+    switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(stmt, column)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(stmt, column));
+    case SQLITE_TEXT:
+        return QVariant(
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
+                sqlite3_column_bytes(stmt, column)));
+    case SQLITE_BLOB:
+        return QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, column)),
+            sqlite3_column_bytes(stmt, column)));
+    default:
+        return QVariant::fromValue(nullptr);
+    }
+}
+
+} // namespace
 
 Recordset::~Recordset()
 {
@@ -230,10 +237,9 @@ void Recordset::Open(const QString& Source, Connection& ActiveConnection, int, i
     m_fields.reserve(size_t(columns));
     for (int c = 0; c < columns; ++c)
         m_fields.push_back(Field {QString::fromUtf8(sqlite3_column_name(stmt, c)), QVariant()});
-    m_rows.clear();
-    m_fetched = false;
+    m_counted = false;
+    m_count = 0;
     m_position = 0;
-    m_fieldsRow = -1;
     m_adding = false;
 }
 
@@ -243,10 +249,9 @@ void Recordset::Close()
         return;
     sqlite3_finalize(m_stmt);
     m_stmt = nullptr;
+    endRead();
     m_connection = nullptr;
-    m_rows.clear();
-    m_rows.shrink_to_fit();
-    m_fetched = false;
+    m_counted = false;
     m_adding = false;
 }
 
@@ -258,56 +263,89 @@ void Recordset::requireOpen(const char* operation) const
                         .toStdString());
 }
 
-void Recordset::fetchAll()
+void Recordset::endRead()
 {
-    if (m_fetched)
+    if (!m_inReadTransaction)
         return;
-    const size_t columns = m_fields.size();
-    int rc;
-    while ((rc = sqlite3_step(m_stmt)) == SQLITE_ROW) {
-        for (size_t c = 0; c < columns; ++c)
-            m_rows.push_back(columnValue(m_stmt, int(c)));
+    m_inReadTransaction = false;
+    if (m_connection && m_connection->handle())
+        sqlite3_exec(m_connection->handle(), "commit", nullptr, nullptr, nullptr);
+}
+
+void Recordset::failRead()
+{
+    const QString reason = sqliteReason(m_connection->handle());
+    sqlite3_reset(m_stmt);
+    endRead();
+    fail(QStringLiteral("无法读取关注列表 ") + m_connection->dataSource(), reason);
+}
+
+void Recordset::count()
+{
+    if (m_counted)
+        return;
+    sqlite3* db = m_connection->handle();
+    if (sqlite3_get_autocommit(db)) {
+        if (sqlite3_exec(db, "begin", nullptr, nullptr, nullptr) != SQLITE_OK)
+            failRead();
+        m_inReadTransaction = true;
     }
-    if (rc != SQLITE_DONE) {
-        const QString reason = sqliteReason(m_connection->handle());
-        m_rows.clear();
+    // SQLite counts the rows of a query far faster than they can be stepped through.
+    const QByteArray counting = "select count(*) from (" + QByteArray(sqlite3_sql(m_stmt)) + ")";
+    sqlite3_stmt* counter = nullptr;
+    int rows = 0;
+    if (sqlite3_prepare_v2(db, counting.constData(), int(counting.size()), &counter, nullptr)
+            == SQLITE_OK
+        && sqlite3_step(counter) == SQLITE_ROW) {
+        rows = sqlite3_column_int(counter, 0);
+    } else {
+        int rc;
+        while ((rc = sqlite3_step(m_stmt)) == SQLITE_ROW)
+            ++rows;
+        if (rc != SQLITE_DONE) {
+            sqlite3_finalize(counter);
+            failRead();
+        }
         sqlite3_reset(m_stmt);
-        fail(QStringLiteral("无法读取关注列表 ") + m_connection->dataSource(), reason);
     }
-    sqlite3_reset(m_stmt); // lets go of the read lock
-    m_fetched = true;
+    sqlite3_finalize(counter);
+    m_count = rows;
+    m_position = 0;
+    m_counted = true;
+    if (m_count > 0)
+        step();
+}
+
+void Recordset::step()
+{
+    if (sqlite3_step(m_stmt) != SQLITE_ROW)
+        failRead();
 }
 
 int Recordset::RecordCount()
 {
     requireOpen("计数");
-    fetchAll();
-    return int(m_rows.size() / m_fields.size());
-}
-
-void Recordset::loadCurrentRow()
-{
-    if (m_fieldsRow == m_position)
-        return;
-    const size_t columns = m_fields.size();
-    const size_t first = size_t(m_position) * columns;
-    if (first >= m_rows.size())
-        throw Error("当前没有记录。");
-    for (size_t c = 0; c < columns; ++c)
-        m_fields[c].Value = m_rows[first + c];
-    m_fieldsRow = m_position;
+    count();
+    return m_count;
 }
 
 Field& Recordset::Fields(const QString& name)
 {
     requireOpen("读取字段");
-    auto field = std::find_if(m_fields.begin(), m_fields.end(),
-        [&name](const Field& f) { return f.Name.compare(name, Qt::CaseInsensitive) == 0; });
+    // Names are matched regardless of case, but are mostly written as the column is.
+    auto field = std::find_if(
+        m_fields.begin(), m_fields.end(), [&name](const Field& f) { return f.Name == name; });
+    if (field == m_fields.end()) {
+        field = std::find_if(m_fields.begin(), m_fields.end(),
+            [&name](const Field& f) { return f.Name.compare(name, Qt::CaseInsensitive) == 0; });
+    }
     if (field == m_fields.end())
         throw Error(QStringLiteral("关注列表没有 %1 字段。").arg(name).toStdString());
     if (!m_adding) {
-        fetchAll();
-        loadCurrentRow();
+        count();
+        if (m_position >= m_count)
+            throw Error("当前没有记录。");
+        field->Value = columnValue(m_stmt, int(field - m_fields.begin()));
     }
     return *field;
 }
@@ -315,10 +353,11 @@ Field& Recordset::Fields(const QString& name)
 void Recordset::MoveNext()
 {
     requireOpen("移动");
-    fetchAll();
-    if (size_t(m_position) * m_fields.size() >= m_rows.size())
+    count();
+    if (m_position >= m_count)
         throw Error("已经到了最后一条记录之后。");
-    ++m_position;
+    if (++m_position < m_count)
+        step();
 }
 
 void Recordset::AddNew()
@@ -328,7 +367,6 @@ void Recordset::AddNew()
         throw Error("只读记录集不能添加记录。");
     for (Field& field : m_fields)
         field.Value = QVariant();
-    m_fieldsRow = -1;
     m_adding = true;
 }
 
@@ -337,6 +375,10 @@ void Recordset::Update()
     requireOpen("保存记录");
     if (!m_adding)
         return;
+    // The new row is stored on its own, so that a refusal shows here and not at a later commit.
+    sqlite3_reset(m_stmt);
+    endRead();
+    m_counted = false;
     sqlite3* db = m_connection->handle();
     const QString what = QStringLiteral("无法保存到关注列表 ") + m_connection->dataSource();
 
@@ -377,10 +419,6 @@ void Recordset::Update()
     if (rc != SQLITE_DONE)
         fail(what, reason);
     m_adding = false;
-    m_fetched = false;
-    m_rows.clear();
-    m_position = 0;
-    m_fieldsRow = -1;
 }
 
 } // namespace adodb

@@ -70,13 +70,15 @@ private:
 struct Field
 {
     QString Name;
-    // The current row's value; SQL NULL reads as a null QVariant. Assign to it after AddNew.
+    // The current row's value as of the Fields call that returned this field; SQL NULL reads
+    // as a null QVariant. Assign to it after AddNew.
     QVariant Value;
 };
 
-// A client-side record set: a row-returning statement's rows are read whole on first use, so
-// RecordCount is exact before the first row is read. A statement that returns no rows is carried
-// out by Open and leaves the record set closed.
+// A record set on one statement. A statement that returns rows is counted on first use (so
+// RecordCount is exact before the first row is read) and then read row by row, both inside one
+// read transaction, so no other connection can change the rows in between. A statement that
+// returns no rows is carried out by Open and leaves the record set closed.
 class Recordset
 {
 public:
@@ -103,17 +105,20 @@ public:
 
 private:
     void requireOpen(const char* operation) const;
-    void fetchAll();
-    void loadCurrentRow();
+    // Counts the rows and steps onto the first, once.
+    void count();
+    void step();
+    void endRead();
+    [[noreturn]] void failRead();
 
     Connection* m_connection = nullptr;
     sqlite3_stmt* m_stmt = nullptr;
     int m_lockType = adLockReadOnly;
     std::vector<Field> m_fields;
-    std::vector<QVariant> m_rows; // row-major, m_fields.size() values per row
-    bool m_fetched = false;
+    bool m_counted = false;
+    bool m_inReadTransaction = false;
+    int m_count = 0;
     int m_position = 0;
-    int m_fieldsRow = -1; // the row m_fields currently shows
     bool m_adding = false;
 };
 

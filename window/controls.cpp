@@ -138,25 +138,65 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event)
 
 // --- ListBox --------------------------------------------------------------------------------
 
-ListBox::ListBox(QWidget* parent) : QListWidget(parent)
+int EntryModel::rowCount(const QModelIndex& parent) const
 {
+    return parent.isValid() ? 0 : m_published;
+}
+
+QVariant EntryModel::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_published)
+        return {};
+    return m_entries.at(index.row());
+}
+
+void EntryModel::append(const QString& text)
+{
+    m_entries.append(text);
+    if (!m_publishPending) {
+        m_publishPending = true;
+        QMetaObject::invokeMethod(this, &EntryModel::publish, Qt::QueuedConnection);
+    }
+}
+
+void EntryModel::publish()
+{
+    m_publishPending = false;
+    if (m_published == m_entries.size())
+        return;
+    beginInsertRows({}, m_published, int(m_entries.size()) - 1);
+    m_published = int(m_entries.size());
+    endInsertRows();
+}
+
+void EntryModel::remove(int row)
+{
+    publish();
+    beginRemoveRows({}, row, row);
+    m_entries.removeAt(row);
+    --m_published;
+    endRemoveRows();
+}
+
+ListBox::ListBox(QWidget* parent) : QListView(parent), m_entries(new EntryModel(this))
+{
+    setModel(m_entries);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    setSortingEnabled(false);
     setUniformItemSizes(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
 }
 
 void ListBox::AddItem(const QString& text)
 {
-    addItem(text);
+    m_entries->append(text);
 }
 
 void ListBox::RemoveItem(int index)
 {
-    if (index < 0 || index >= count())
+    if (index < 0 || index >= m_entries->size())
         throw std::out_of_range("列表中没有这一项。");
-    delete takeItem(index);
-    clearSelection();
-    setCurrentItem(nullptr);
+    m_entries->remove(index);
+    setListIndex(-1);
 }
 
 int ListBox::ListIndex() const
@@ -165,10 +205,19 @@ int ListBox::ListIndex() const
     return selected.isEmpty() ? -1 : selected.first().row();
 }
 
+void ListBox::setListIndex(int index)
+{
+    m_entries->publish();
+    if (index < 0) {
+        selectionModel()->clear();
+        return;
+    }
+    selectionModel()->setCurrentIndex(m_entries->index(index), QItemSelectionModel::ClearAndSelect);
+}
+
 QString ListBox::List(int index) const
 {
-    const QListWidgetItem* entry = item(index);
-    return entry ? entry->text() : QString();
+    return m_entries->entry(index);
 }
 
 QString ListBox::Text() const
@@ -176,18 +225,24 @@ QString ListBox::Text() const
     return List(ListIndex());
 }
 
+QRect ListBox::entryRect(int index)
+{
+    m_entries->publish();
+    return visualRect(m_entries->index(index));
+}
+
 void ListBox::mousePressEvent(QMouseEvent* event)
 {
-    QListWidget::mousePressEvent(event);
+    QListView::mousePressEvent(event);
     m_pressedOnEntry
-        = event->button() == Qt::LeftButton && itemAt(event->position().toPoint()) != nullptr;
+        = event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid();
 }
 
 void ListBox::mouseReleaseEvent(QMouseEvent* event)
 {
-    QListWidget::mouseReleaseEvent(event);
+    QListView::mouseReleaseEvent(event);
     const bool click = m_pressedOnEntry && event->button() == Qt::LeftButton
-        && itemAt(event->position().toPoint()) != nullptr && ListIndex() != -1;
+        && indexAt(event->position().toPoint()).isValid() && ListIndex() != -1;
     m_pressedOnEntry = false;
     if (click)
         emit Click();
@@ -196,7 +251,7 @@ void ListBox::mouseReleaseEvent(QMouseEvent* event)
 void ListBox::keyPressEvent(QKeyEvent* event)
 {
     const int before = ListIndex();
-    QListWidget::keyPressEvent(event);
+    QListView::keyPressEvent(event);
     const int after = ListIndex();
     if (after != -1 && after != before)
         emit Click();

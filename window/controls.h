@@ -5,7 +5,8 @@
 #include <QColor>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QAbstractListModel>
+#include <QListView>
 #include <QPushButton>
 #include <QRect>
 
@@ -73,10 +74,35 @@ private:
     bool m_pressed = false;
 };
 
+// The entries of a ListBox. Entries are appended at once but shown to the view in one batch when
+// the event loop next runs: a watch list of 100,000 entries is filled in one notification
+// instead of 100,000.
+class EntryModel : public QAbstractListModel
+{
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    void append(const QString& text);
+    void remove(int row);
+    int size() const { return int(m_entries.size()); }
+    QString entry(int row) const { return m_entries.value(row); }
+    // Tells the view about every entry appended since it was last told.
+    void publish();
+
+private:
+    QStringList m_entries;
+    int m_published = 0;
+    bool m_publishPending = false;
+};
+
 // A single-selection, unsorted list with the list-box operations the watch list is written
 // against. Click is raised when the user selects an entry, by mouse or keyboard, never when the
 // program changes the list.
-class ListBox : public QListWidget
+class ListBox : public QListView
 {
     Q_OBJECT
 public:
@@ -88,11 +114,15 @@ public:
     void RemoveItem(int index);
     // The selected entry's index, -1 when none is selected.
     int ListIndex() const;
-    // The text of the entry at index.
+    // Selects the entry at index (-1: none) without raising Click.
+    void setListIndex(int index);
+    // The text of the entry at index, empty when there is none.
     QString List(int index) const;
     // The selected entry's text, empty when none is selected.
     QString Text() const;
-    int ListCount() const { return count(); }
+    int ListCount() const { return m_entries->size(); }
+    // Where the entry at index is shown, in viewport coordinates.
+    QRect entryRect(int index);
 
 signals:
     void Click();
@@ -103,5 +133,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    EntryModel* m_entries;
     bool m_pressedOnEntry = false;
 };

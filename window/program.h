@@ -3,7 +3,7 @@
 #include "window/form1.h"
 
 // What must be settled before the application object exists: the banner's browser engine
-// needs a shared OpenGL context, and refuses to start as root unless its sandbox is off.
+// refuses to start as root unless its sandbox is off.
 void prepareProcess();
 
 // Creates the window, runs Form_Load and then the event loop. A failure in Form_Load is reported

@@ -15,19 +15,35 @@ void WebBrowser::Navigate(const QString& URL)
         m_view->setProperty("url", QUrl(m_address));
 }
 
+namespace {
+
+QtMessageHandler g_forward = nullptr;
+
+// Loaded after the application object exists, the engine warns that it should have been set up
+// before; here that is meant.
+void quietLateEngine(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message.contains(QLatin1String("initialized from a plugin"))
+        || message.contains(QLatin1String("AA_ShareOpenGLContexts must be set before")))
+        return;
+    g_forward(type, context, message);
+}
+
+} // namespace
+
 void WebBrowser::startEngine()
 {
     if (m_engineTried || m_modulePath.isEmpty())
         return;
     m_engineTried = true;
+    g_forward = qInstallMessageHandler(quietLateEngine);
     QLibrary module(m_modulePath);
     const auto create
         = reinterpret_cast<CreateBrowserView>(module.resolve(kCreateBrowserViewSymbol));
-    if (!create) {
+    m_view = create ? create(this) : nullptr;
+    qInstallMessageHandler(g_forward);
+    if (!create)
         qWarning("banner strip stays blank: %s", qPrintable(module.errorString()));
-        return;
-    }
-    m_view = create(this);
     if (!m_view)
         return;
     m_view->setGeometry(rect());

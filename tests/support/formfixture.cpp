@@ -56,7 +56,7 @@ void FormFixture::sql(const QString& statements) const
 QStringList FormFixture::listEntries()
 {
     QStringList entries;
-    for (int i = 0; i < form().List1->count(); ++i)
+    for (int i = 0; i < form().List1->ListCount(); ++i)
         entries << form().List1->List(i);
     return entries;
 }

@@ -1,0 +1,163 @@
+// Start-up time and memory: the program from process start to its window's first paint, with
+// and without the banner's engine module and with a long watch list, beside a bare Qt Widgets
+// window with the same controls. Run under an X server (the figures are medians of repeated
+// starts). Memory is the peak resident set of the program's own process; the engine's own
+// processes are given apart, as their proportional set size once the banner has loaded.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+#include "bench/procstat.h"
+#include "support/httpserver.h"
+
+extern char** environ;
+
+namespace {
+
+struct Start
+{
+    double paintMs = 0;
+    double paintMb = 0;
+    double bannerMs = 0;
+    double bannerMb = 0;
+    double browserMb = 0;
+};
+
+Start startOnce(std::vector<std::string> args)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const long long started = monotonicNs();
+    posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string output;
+    char buffer[512];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+        output.append(buffer, size_t(n));
+    close(out[0]);
+    waitpid(pid, nullptr, 0);
+
+    Start start;
+    std::istringstream lines(output);
+    std::string what;
+    long long ns = 0, kb = 0;
+    while (lines >> what >> ns >> kb) {
+        if (what == "paint") {
+            start.paintMs = (ns - started) / 1e6;
+            start.paintMb = kb / 1024.0;
+        } else if (what == "banner") {
+            long long browserKb = 0;
+            lines >> browserKb;
+            start.bannerMs = (ns - started) / 1e6;
+            start.bannerMb = kb / 1024.0;
+            start.browserMb = browserKb / 1024.0;
+        }
+    }
+    return start;
+}
+
+// A program folder with a watch list of rows entries.
+const QTemporaryDir& programDir(int rows)
+{
+    static std::map<int, std::unique_ptr<QTemporaryDir>> dirs;
+    auto& dir = dirs[rows];
+    if (!dir) {
+        dir = std::make_unique<QTemporaryDir>();
+        sqlite3* db = nullptr;
+        sqlite3_open(QDir(dir->path()).filePath("domain.mdb").toUtf8().constData(), &db);
+        const std::string sql
+            = "create table domain(id integer primary key autoincrement, url text);"
+              "with recursive n(i) as (select 1 union all select i + 1 from n where i < "
+            + std::to_string(rows)
+            + ") insert into domain(url) select 'domain' || i || '.example' from n;";
+        sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    return *dir;
+}
+
+TestHttpServer& bannerServer()
+{
+    static TestHttpServer server;
+    static const bool routed = [] {
+        server.route("/ad/ad2.html", {200, "<html><body style='background:#fc0'>ad</body></html>"});
+        return true;
+    }();
+    (void)routed;
+    return server;
+}
+
+void report(benchmark::State& state, const Start& start)
+{
+    state.SetIterationTime(start.paintMs / 1000.0);
+    state.counters["paint_ms"] = start.paintMs;
+    state.counters["own_MB_at_paint"] = start.paintMb;
+    if (start.bannerMs > 0) {
+        state.counters["banner_ms"] = start.bannerMs;
+        state.counters["own_MB_after_banner"] = start.bannerMb;
+        state.counters["browser_MB"] = start.browserMb;
+    }
+}
+
+void BM_Floor(benchmark::State& state)
+{
+    for (auto _ : state)
+        report(state, startOnce({STARTUP_FLOOR}));
+}
+
+void BM_Program(benchmark::State& state)
+{
+    const bool banner = state.range(0) != 0;
+    const int rows = int(state.range(1));
+    const std::string dir = programDir(rows).path().toStdString();
+    const std::string url = (bannerServer().base() + "/ad/ad2.html").toStdString();
+    for (auto _ : state)
+        report(state, startOnce({STARTUP_PROBE, dir, url, banner ? BANNER_MODULE : "-"}));
+}
+
+} // namespace
+
+BENCHMARK(BM_Floor)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Program)
+    ->ArgNames({"banner", "rows"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 100000})
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();
