@@ -11,11 +11,10 @@ class TestDrag : public QObject
 private slots:
     void rule_data();
     void rule();
-    void leftDragMoves();
-    void dropPastRightEdgeIsPulledBack();
-    void otherButtonsPullBackOnly_data();
-    void otherButtonsPullBackOnly();
+    void drag_data();
+    void drag();
     void pressOnControlsDoesNothing();
+    void systemMoveUnderWindowManager();
 };
 
 void TestDrag::rule_data()
@@ -35,7 +34,6 @@ void TestDrag::rule_data()
     QTest::newRow("top -40") << xga << QPoint(0, -40) << QPoint(-1, 0);
     QTest::newRow("top -39 stays") << xga << QPoint(0, -39) << QPoint(-1, -1);
     QTest::newRow("both far edges") << xga << QPoint(900, 700) << QPoint(524, 375);
-    QTest::newRow("both near edges") << xga << QPoint(-300, -300) << QPoint(0, 0);
     QTest::newRow("narrow screen: far edge wins")
         << QSize(400, 300) << QPoint(0, 0) << QPoint(-100, -93);
 }
@@ -47,98 +45,118 @@ void TestDrag::rule()
     QFETCH(QPoint, pulled);
     const PullBack pull = pullBackRule(screen.width() * 15.0f, screen.height() * 15.0f,
         at.x() * 15.0f, at.y() * 15.0f, 7500.0f, 5895.0f);
-    const auto pixels = [](std::optional<float> twips) { return twips ? *twips / 15.0f : -1.0f; };
-    QCOMPARE(pixels(pull.left), float(pulled.x()));
-    QCOMPARE(pixels(pull.top), float(pulled.y()));
+    QCOMPARE(pull.left ? *pull.left / 15 : -1.0f, float(pulled.x()));
+    QCOMPARE(pull.top ? *pull.top / 15 : -1.0f, float(pulled.y()));
 }
 
-namespace {
-
-// Presses the picture at local point from, drags by delta and lets go.
-void drag(Form1& form, QPoint from, QPoint delta)
+void TestDrag::drag_data()
 {
-    QTest::mousePress(&form, Qt::LeftButton, {}, from);
-    QTest::mouseMove(&form, from + delta);
-    QTest::mouseRelease(&form, Qt::LeftButton, {}, from + delta);
-}
-
-QRect screenRect()
-{
-    return QGuiApplication::primaryScreen()->geometry();
-}
-
-} // namespace
-
-void TestDrag::leftDragMoves()
-{
-    FormFixture fixture;
-    Form1& form = fixture.form();
-    form.move(100, 100);
-    QTRY_COMPARE(form.pos(), QPoint(100, 100));
-    drag(form, QPoint(250, 20), QPoint(60, 40));
-    QTRY_COMPARE(form.pos(), QPoint(160, 140));
-    auto* mover = form.findChild<WindowMover*>();
-    QVERIFY(!mover->moving());
-    qInfo("move used: %s", mover->kind() == WindowMover::Kind::System ? "window system's" : "own");
-}
-
-void TestDrag::dropPastRightEdgeIsPulledBack()
-{
-    FormFixture fixture;
-    Form1& form = fixture.form();
-    const QRect screen = screenRect();
-    form.move(screen.right() - 500, 100);
-    QTRY_COMPARE(form.pos().x(), screen.right() - 500);
-    drag(form, QPoint(250, 20), QPoint(400, 0)); // 399 px beyond the edge
-    QTRY_COMPARE(form.pos(), QPoint(screen.width() - 500, 100));
-}
-
-void TestDrag::otherButtonsPullBackOnly_data()
-{
+    // The window at start, a press on the picture, the mouse moved by delta, then let go.
     QTest::addColumn<Qt::MouseButton>("button");
-    QTest::newRow("right") << Qt::RightButton;
-    QTest::newRow("middle") << Qt::MiddleButton;
+    QTest::addColumn<QPoint>("start");
+    QTest::addColumn<QPoint>("delta");
+    QTest::addColumn<QPoint>("dropped");
+    QTest::newRow("left drag moves")
+        << Qt::LeftButton << QPoint(100, 100) << QPoint(60, 40) << QPoint(160, 140);
+    QTest::newRow("dropped past the right edge")
+        << Qt::LeftButton << QPoint(523, 100) << QPoint(400, 0) << QPoint(524, 100);
+    QTest::newRow("right press pulls back only")
+        << Qt::RightButton << QPoint(-200, 668) << QPoint(50, 40) << QPoint(0, 375);
+    QTest::newRow("middle press, on screen")
+        << Qt::MiddleButton << QPoint(50, 60) << QPoint(50, 40) << QPoint(50, 60);
 }
 
-void TestDrag::otherButtonsPullBackOnly()
+void TestDrag::drag()
 {
     QFETCH(Qt::MouseButton, button);
+    QFETCH(QPoint, start);
+    QFETCH(QPoint, delta);
+    QFETCH(QPoint, dropped);
+    QCOMPARE(QGuiApplication::primaryScreen()->geometry(), QRect(0, 0, 1024, 768));
     FormFixture fixture;
     Form1& form = fixture.form();
-    form.move(-200, screenRect().height() - 100);
-    QTRY_COMPARE(form.pos(), QPoint(-200, screenRect().height() - 100));
-    QTest::mousePress(&form, button, {}, QPoint(250, 20));
-    QTest::mouseMove(&form, QPoint(300, 60));
-    QTest::mouseRelease(&form, button, {}, QPoint(300, 60));
-    QTRY_COMPARE(form.pos(), QPoint(0, screenRect().height() - 393));
-    // On the screen, nothing moves.
-    form.move(50, 60);
-    QTRY_COMPARE(form.pos(), QPoint(50, 60));
-    QTest::mouseClick(&form, button, {}, QPoint(250, 20));
-    QTest::qWait(50);
-    QCOMPARE(form.pos(), QPoint(50, 60));
+    form.move(start);
+    QTRY_COMPARE(form.pos(), start);
+    const QPoint from(250, 20); // the title band, right of the title
+    QTest::mousePress(&form, button, {}, from);
+    QTest::mouseMove(&form, from + delta);
+    QTest::mouseRelease(&form, button, {}, from + delta);
+    QTRY_COMPARE(form.pos(), dropped);
+    QVERIFY(!form.findChild<WindowMover*>()->moving());
 }
 
 void TestDrag::pressOnControlsDoesNothing()
 {
     FormFixture fixture;
     Form1& form = fixture.form();
-    const QRect screen = screenRect();
-    form.move(screen.right() - 450, 100); // over the edge: any pull-back would show
-    QTRY_COMPARE(form.pos().x(), screen.right() - 450);
-    const QPoint start = form.pos();
+    form.move(573, 100); // over the edge: any pull-back would show
+    QTRY_COMPARE(form.pos(), QPoint(573, 100));
     for (QWidget* control : {static_cast<QWidget*>(form.Command3), form.List1->viewport(),
-             static_cast<QWidget*>(form.lb_cop)}) {
-        QTest::mousePress(control, Qt::RightButton, {}, QPoint(3, 3));
-        QTest::mouseRelease(control, Qt::RightButton, {}, QPoint(3, 3));
-        QTest::mousePress(control, Qt::LeftButton, {}, QPoint(3, 3));
-        QTest::mouseMove(control, QPoint(40, 30));
-        QTest::mouseRelease(control, Qt::LeftButton, {}, QPoint(40, 30));
+             static_cast<QWidget*>(form.lb_cop), static_cast<QWidget*>(&form)}) {
+        // The picture where a control lies belongs to the control.
+        const QPoint at = control == &form ? form.lb_cop->geometry().center() : QPoint(3, 3);
+        for (Qt::MouseButton button : {Qt::RightButton, Qt::LeftButton}) {
+            QTest::mousePress(control, button, {}, at);
+            QTest::mouseMove(control, at + QPoint(40, 30));
+            QTest::mouseRelease(control, button, {}, at + QPoint(40, 30));
+        }
     }
-    // The picture at a control's place belongs to the control.
-    drag(form, form.lb_cop->geometry().center(), QPoint(30, 30));
     QTest::qWait(50);
-    QCOMPARE(form.pos(), start);
+    QCOMPARE(form.pos(), QPoint(573, 100));
+}
+
+// A real X server with a window manager, driven with the real pointer: the window system's own
+// move, then the pull-back once the button is up.
+void TestDrag::systemMoveUnderWindowManager()
+{
+    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+    const QString openbox = QStandardPaths::findExecutable("openbox");
+    const QString xdotool = QStandardPaths::findExecutable("xdotool");
+    if (xvfb.isEmpty() || openbox.isEmpty() || xdotool.isEmpty())
+        QSKIP("needs Xvfb, openbox and xdotool");
+    QProcess server, manager, host;
+    server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    QByteArray display;
+    QTRY_VERIFY_WITH_TIMEOUT((display += server.readAllStandardOutput()).contains('\n'), 10000);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", ":" + QString::fromLatin1(display.trimmed()));
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    const auto xdo = [&](const QStringList& args) {
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.start(xdotool, args);
+        run.waitForFinished();
+        return QString::fromLatin1(run.readAllStandardOutput());
+    };
+    manager.setProcessEnvironment(env);
+    manager.start(openbox, {});
+    // The program asks what the window manager offers as it connects: wait until it is up.
+    QTRY_VERIFY_WITH_TIMEOUT(xdo({"get_num_desktops"}).trimmed().toInt() > 0, 10000);
+    QTemporaryDir dir;
+    makeEmptyDatabase(dir.filePath("domain.mdb"));
+    host.setProcessEnvironment(env);
+    host.start(TESTHOST, {dir.path(), "http://127.0.0.1:9/w?d=", "about:blank"});
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += host.readAllStandardOutput()).contains("shown"), 20000);
+
+    const QString window
+        = xdo({"search", "--sync", "--onlyvisible", "--class", "testhost"}).section('\n', 0, 0);
+    const QString geometry = xdo({"getwindowgeometry", "--shell", window});
+    const int x = geometry.section("X=", 1).section('\n', 0, 0).toInt();
+    const int y = geometry.section("Y=", 1).section('\n', 0, 0).toInt();
+    // Press the picture between the input strip and the panels, drag 700 px right, let go.
+    xdo({"mousemove", QString::number(x + 250), QString::number(y + 100)});
+    xdo({"mousedown", "1"});
+    for (int step = 0; step < 10; ++step)
+        xdo({"mousemove_relative", "70", "5"});
+    xdo({"mouseup", "1"});
+    QTRY_VERIFY_WITH_TIMEOUT((output += host.readAllStandardOutput()).contains("dropped"), 10000);
+    QCOMPARE(QString::fromLatin1(output).section("dropped ", 1).section('\n', 0, 0),
+        QString("system 524 %1").arg(y + 50));
+    for (QProcess* process : {&host, &manager, &server}) {
+        process->kill();
+        process->waitForFinished();
+    }
 }
 
 QTEST_MAIN(TestDrag)

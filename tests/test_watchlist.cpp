@@ -1,8 +1,8 @@
 // The watch list on real SQLite files: the database layer and the Watch, Delete and click
-// commands driven through the window.
+// commands driven through the window, a second copy of the program, and kills.
+#include <signal.h>
 #include <sys/resource.h>
 
-#include <csignal>
 #include <thread>
 
 #include <QtTest>
@@ -14,22 +14,6 @@
 #include "watchlist/watchlist.h"
 
 namespace {
-
-// Holds the write lock of a database from another connection, as a second copy would.
-class LockHolder
-{
-public:
-    explicit LockHolder(const QString& path)
-    {
-        sqlite3_open(path.toUtf8().constData(), &m_db);
-        sqlite3_exec(m_db, "begin immediate", nullptr, nullptr, nullptr);
-    }
-    ~LockHolder() { sqlite3_close(m_db); }
-    void release() { sqlite3_exec(m_db, "commit", nullptr, nullptr, nullptr); }
-
-private:
-    sqlite3* m_db = nullptr;
-};
 
 QStringList column(const QString& path, const char* sql)
 {
@@ -50,10 +34,54 @@ QStringList storedUrls(const FormFixture& fixture)
     return column(fixture.dbPath(), "select url from domain order by id");
 }
 
-void selectEntry(ListBox* list, int row)
+void watch(Form1& form, const QStringList& texts)
 {
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->entryRect(row).center());
+    for (const QString& text : texts) {
+        form.tb_url->setText(text);
+        QTest::mouseClick(form.Command2, Qt::LeftButton);
+    }
 }
+
+// A copy of the program on a folder, driven through its standard input.
+struct Host
+{
+    explicit Host(const QString& dir)
+    {
+        process.start(TESTHOST, {dir, "http://127.0.0.1:9/w?d=", "about:blank"});
+    }
+    ~Host()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    bool waitFor(const QByteArray& text, int ms = 20000)
+    {
+        QDeadlineTimer deadline(ms);
+        while (!output.contains(text) && !deadline.hasExpired()) {
+            process.waitForReadyRead(50);
+            output += process.readAllStandardOutput();
+        }
+        return output.contains(text);
+    }
+    void send(const QByteArray& line) { process.write(line + "\n"); }
+    void kill()
+    {
+        ::kill(pid_t(process.processId()), SIGKILL);
+        process.waitForFinished();
+        output += process.readAllStandardOutput();
+    }
+    QStringList lines(const char* prefix) const
+    {
+        QStringList found;
+        for (const QByteArray& line : output.split('\n'))
+            if (line.startsWith(prefix))
+                found << QString::fromUtf8(line.mid(qsizetype(qstrlen(prefix))));
+        return found;
+    }
+
+    QProcess process;
+    QByteArray output;
+};
 
 } // namespace
 
@@ -70,11 +98,11 @@ private slots:
     void watchAppendsAndStores();
     void deleteRemovesEqualRows_data();
     void deleteRemovesEqualRows();
-    void deleteWithoutSelection();
     void failedCommandsAreReported();
-    void diskFull();
     void waitsForAnotherCopy();
     void clickQueries();
+    void survivesBeingKilled();
+    void twoCopiesTakeTurns();
 };
 
 void TestWatchList::paths_data()
@@ -127,9 +155,9 @@ void TestWatchList::listing()
         fixture.sql(rows);
     fixture.form().Form_Load();
     QCOMPARE(fixture.listEntries(), entries);
-    // Watch fills in the defaults of every other column.
     if (QTest::currentDataTag() == QByteArray("extra columns")) {
-        QTest::mouseClick(fixture.form().Command2, Qt::LeftButton);
+        // Watch leaves every other column to its default.
+        watch(fixture.form(), {"z.example"});
         QCOMPARE(column(fixture.dbPath(), "select note || added from domain where id = 3"),
             QStringList {"n7"});
     }
@@ -137,7 +165,7 @@ void TestWatchList::listing()
 
 void TestWatchList::badFileAtStart_data()
 {
-    QTest::addColumn<QByteArray>("content"); // empty: no file at all
+    QTest::addColumn<QByteArray>("content"); // empty: no file; "-": a database without the table
     QTest::addColumn<QString>("reason");
     QTest::newRow("missing") << QByteArray() << "文件不存在";
     QTest::newRow("not SQLite") << QByteArray("Standard Jet DB\0\0\0\0\0\0\0\0\0\0\0\0", 27)
@@ -150,30 +178,25 @@ void TestWatchList::badFileAtStart()
     QFETCH(QByteArray, content);
     QFETCH(QString, reason);
     FormFixture fixture;
-    QFile::remove(fixture.dbPath());
+    QFile file(fixture.dbPath());
+    file.remove();
     if (content == "-") {
         fixture.sql("create table other(x)");
-        content.clear();
     } else if (!content.isEmpty()) {
-        QFile file(fixture.dbPath());
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);
+        file.close();
     }
-    const auto bytes = [&] {
-        QFile file(fixture.dbPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("none");
-    };
-    const QByteArray before = bytes();
+    const QByteArray before = file.open(QIODevice::ReadOnly) ? file.readAll() : "none";
+    file.close();
     try {
         fixture.form().Form_Load();
         QFAIL("the start did not fail");
     } catch (const adodb::Error& error) {
-        const QString message = QString::fromUtf8(error.what());
-        QVERIFY2(message.contains(reason), error.what());
-        if (reason != "no such table")
-            QVERIFY2(message.contains(fixture.dbPath()), error.what());
+        QVERIFY2(QString::fromUtf8(error.what()).contains(reason), error.what());
+        QVERIFY2(QString::fromUtf8(error.what()).contains(fixture.dbPath()), error.what());
     }
-    QCOMPARE(bytes(), before);
+    QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : "none", before);
 }
 
 void TestWatchList::watchAppendsAndStores()
@@ -182,10 +205,7 @@ void TestWatchList::watchAppendsAndStores()
     fixture.sql("insert into domain values(1,'one.example'),(2,'two.example')");
     Form1& form = fixture.form();
     form.Form_Load();
-    for (const QString& text : {"four.example", "a'b.example", "four.example", ""}) {
-        form.tb_url->setText(text);
-        QTest::mouseClick(form.Command2, Qt::LeftButton);
-    }
+    watch(form, {"four.example", "a'b.example", "four.example", ""});
     QCOMPARE(fixture.listEntries(),
         (QStringList {
             "two.example", "one.example", "four.example", "a'b.example", "four.example", ""}));
@@ -197,22 +217,24 @@ void TestWatchList::watchAppendsAndStores()
     // At the next start the newest comes first.
     fixture.window.reset();
     fixture.form().Form_Load();
-    QCOMPARE(fixture.listEntries().first(), QString(""));
-    QCOMPARE(fixture.listEntries().at(1), QString("four.example"));
+    QCOMPARE(fixture.listEntries().mid(0, 2), (QStringList {"", "four.example"}));
 }
 
 void TestWatchList::deleteRemovesEqualRows_data()
 {
-    QTest::addColumn<QString>("selected");
+    QTest::addColumn<QString>("selected"); // null: nothing selected
     QTest::addColumn<QStringList>("rowsLeft");
     QTest::newRow("one of two equal")
-        << "dup.example" << QStringList {"a'b.example", "x' or '1'='1", "ok.example"};
+        << "dup.example" << QStringList {"a'b.example", "x' or '1'='1", "", "ok.example"};
     QTest::newRow("quote") << "a'b.example"
                            << QStringList {
-                                  "x' or '1'='1", "dup.example", "dup.example", "ok.example"};
+                                  "x' or '1'='1", "dup.example", "dup.example", "", "ok.example"};
     QTest::newRow("injection attempt")
         << "x' or '1'='1"
-        << QStringList {"a'b.example", "dup.example", "dup.example", "ok.example"};
+        << QStringList {"a'b.example", "dup.example", "dup.example", "", "ok.example"};
+    QTest::newRow("nothing selected") << QString()
+                                      << QStringList {"a'b.example", "x' or '1'='1", "dup.example",
+                                             "dup.example", "", "ok.example"};
 }
 
 void TestWatchList::deleteRemovesEqualRows()
@@ -222,31 +244,16 @@ void TestWatchList::deleteRemovesEqualRows()
     FormFixture fixture;
     Form1& form = fixture.form();
     form.Form_Load();
-    for (const QString& text :
-        {"a'b.example", "x' or '1'='1", "dup.example", "dup.example", "ok.example"}) {
-        form.tb_url->setText(text);
-        QTest::mouseClick(form.Command2, Qt::LeftButton);
-    }
+    watch(form, {"a'b.example", "x' or '1'='1", "dup.example", "dup.example", "", "ok.example"});
     QStringList entries = fixture.listEntries();
-    const int row = int(entries.indexOf(selected));
+    const int row = selected.isNull() ? -1 : int(entries.indexOf(selected));
     form.List1->setListIndex(row);
     QTest::mouseClick(form.Command3, Qt::LeftButton);
-    entries.removeAt(row);
+    if (row >= 0)
+        entries.removeAt(row);
     QCOMPARE(fixture.listEntries(), entries);
     QCOMPARE(storedUrls(fixture), rowsLeft);
     QCOMPARE(form.List1->ListIndex(), -1);
-    QVERIFY(fixture.messages.isEmpty());
-}
-
-void TestWatchList::deleteWithoutSelection()
-{
-    FormFixture fixture;
-    fixture.sql("insert into domain values(1,''),(2,'a.example')");
-    Form1& form = fixture.form();
-    form.Form_Load();
-    QTest::mouseClick(form.Command3, Qt::LeftButton);
-    QCOMPARE(fixture.listEntries(), (QStringList {"a.example", ""}));
-    QCOMPARE(storedUrls(fixture), (QStringList {"", "a.example"}));
     QVERIFY(fixture.messages.isEmpty());
 }
 
@@ -256,56 +263,51 @@ void TestWatchList::failedCommandsAreReported()
     fixture.sql("insert into domain values(1,'kept.example')");
     Form1& form = fixture.form();
     form.Form_Load();
+    const auto deleteFirst = [&form] {
+        form.List1->setListIndex(0);
+        QTest::mouseClick(form.Command3, Qt::LeftButton);
+    };
+    const auto lastMessageHas = [&fixture](const char* reason) {
+        return fixture.messages.back().contains(fixture.dbPath())
+            && fixture.messages.back().contains(reason);
+    };
+
+    // The file gone: Delete keeps the entry, Watch appends it all the same.
     const QString moved = fixture.dbPath() + ".away";
     QVERIFY(QFile::rename(fixture.dbPath(), moved));
-
-    form.List1->setListIndex(0);
-    QTest::mouseClick(form.Command3, Qt::LeftButton); // Delete: the entry stays
-    form.tb_url->setText("new.example");
-    QTest::mouseClick(form.Command2, Qt::LeftButton); // Watch: the entry is appended all the same
+    deleteFirst();
+    QVERIFY(lastMessageHas("文件不存在"));
+    watch(form, {"new.example"});
     QCOMPARE(fixture.messages.size(), 2);
-    for (const QString& message : fixture.messages)
-        QVERIFY2(message.contains(fixture.dbPath()) && message.contains("文件不存在"),
-            qPrintable(message));
+    QVERIFY(lastMessageHas("文件不存在"));
     QCOMPARE(fixture.listEntries(), (QStringList {"kept.example", "new.example"}));
-
-    // A refused statement: the table has gone.
     QVERIFY(QFile::rename(moved, fixture.dbPath()));
+
+    // A statement refused: the table has gone.
     fixture.sql("alter table domain rename to other");
-    form.List1->setListIndex(0);
-    QTest::mouseClick(form.Command3, Qt::LeftButton);
+    deleteFirst();
     QCOMPARE(fixture.messages.size(), 3);
     QVERIFY(fixture.messages.back().contains("no such table"));
-    QCOMPARE(fixture.listEntries().size(), 2);
-
-    // Nothing was left open: once the file is sound again, commands work.
     fixture.sql("alter table other rename to domain");
-    form.List1->setListIndex(0);
-    QTest::mouseClick(form.Command3, Qt::LeftButton);
-    QCOMPARE(fixture.messages.size(), 3);
-    QCOMPARE(fixture.listEntries(), QStringList {"new.example"});
-    QCOMPARE(storedUrls(fixture), QStringList {});
-}
 
-void TestWatchList::diskFull()
-{
-    FormFixture fixture;
-    Form1& form = fixture.form();
-    form.Form_Load();
-    // No file may grow past a few bytes: the journal cannot be written.
-    rlimit before {};
-    getrlimit(RLIMIT_FSIZE, &before);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tiny = before;
-    tiny.rlim_cur = 512;
-    setrlimit(RLIMIT_FSIZE, &tiny);
-    QTest::mouseClick(form.Command2, Qt::LeftButton);
+    // The disk full: no file may grow, so the journal cannot be written.
+    rlimit limit {};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit before = limit;
+    const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = 512;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    watch(form, {"full.example"});
     setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, oldHandler);
-    QCOMPARE(fixture.messages.size(), 1);
-    QVERIFY2(
-        fixture.messages.front().contains(fixture.dbPath()), qPrintable(fixture.messages.front()));
-    QCOMPARE(fixture.listEntries(), QStringList {"不要输入www."});
+    ::signal(SIGXFSZ, oldHandler);
+    QCOMPARE(fixture.messages.size(), 4);
+    QVERIFY(lastMessageHas("无法保存"));
+    QCOMPARE(fixture.listEntries().size(), 3);
+
+    // Nothing was left open: with the file sound again, commands work.
+    deleteFirst();
+    QCOMPARE(fixture.messages.size(), 4);
+    QCOMPARE(fixture.listEntries(), (QStringList {"new.example", "full.example"}));
     QCOMPARE(storedUrls(fixture), QStringList {});
 }
 
@@ -314,22 +316,23 @@ void TestWatchList::waitsForAnotherCopy()
     FormFixture fixture;
     Form1& form = fixture.form();
     form.Form_Load();
-    {
-        LockHolder other(fixture.dbPath());
-        std::thread release([&other] {
+    sqlite3* other = nullptr;
+    sqlite3_open(fixture.dbPath().toUtf8().constData(), &other);
+    // Held briefly: the command waits for it. Held on: the command gives up after its wait.
+    for (const bool release : {true, false}) {
+        sqlite3_exec(other, "begin immediate", nullptr, nullptr, nullptr);
+        std::thread releaser([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
-            other.release();
+            if (release)
+                sqlite3_exec(other, "commit", nullptr, nullptr, nullptr);
         });
-        QTest::mouseClick(form.Command2, Qt::LeftButton);
-        release.join();
+        watch(form, {"a.example"});
+        releaser.join();
     }
-    QVERIFY(fixture.messages.isEmpty());
-    QCOMPARE(storedUrls(fixture), QStringList {"不要输入www."});
-
-    LockHolder stillHolding(fixture.dbPath());
-    QTest::mouseClick(form.Command2, Qt::LeftButton);
+    sqlite3_close(other);
     QCOMPARE(fixture.messages.size(), 1);
     QVERIFY2(fixture.messages.front().contains("locked"), qPrintable(fixture.messages.front()));
+    QCOMPARE(storedUrls(fixture), QStringList {"a.example"});
 }
 
 void TestWatchList::clickQueries()
@@ -339,14 +342,76 @@ void TestWatchList::clickQueries()
     fixture.sql("insert into domain values(1,'one.example'),(2,'two.example')");
     Form1& form = fixture.form();
     form.Form_Load();
-    selectEntry(form.List1, 1);
+    ListBox* list = form.List1;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->entryRect(1).center());
     QCOMPARE(form.tb_url->text(), QString("one.example"));
     QCOMPARE(form.lb_url->text(), QString("one.example"));
     QCOMPARE(server.targets(), std::vector<QByteArray> {"/cgi-bin/whois?domain=one.example"});
-    // The keyboard selects too.
-    QTest::keyClick(form.List1, Qt::Key_Up);
+    QTest::keyClick(list, Qt::Key_Up); // the keyboard selects too
     QCOMPARE(form.lb_url->text(), QString("two.example"));
     QCOMPARE(server.targets().size(), size_t(2));
+}
+
+void TestWatchList::survivesBeingKilled()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("domain.mdb");
+    makeEmptyDatabase(path);
+    QRandomGenerator random(20261207);
+    QStringList stored;
+    for (int round = 0; round < 20; ++round) {
+        Host host(dir.path());
+        QVERIFY(host.waitFor("shown"));
+        host.send("watch-loop r" + QByteArray::number(round) + "-");
+        QVERIFY(host.waitFor("stored"));
+        host.waitFor("never", int(random.bounded(10, 300)));
+        host.kill();
+        QVERIFY(host.lines("error: ").isEmpty());
+        stored += host.lines("stored ");
+    }
+    QCOMPARE(column(path, "pragma integrity_check"), QStringList {"ok"});
+    const QStringList rows = column(path, "select url from domain order by id desc");
+    for (const QString& text : stored)
+        QVERIFY2(rows.contains(text), qPrintable(text));
+    qInfo("20 kills: %lld domains reported stored, %lld rows kept", qint64(stored.size()),
+        qint64(rows.size()));
+
+    Host after(dir.path());
+    QVERIFY(after.waitFor("shown"));
+    after.send("list");
+    QVERIFY(after.waitFor("list "));
+    QCOMPARE(after.lines("list ").front().split('|'), rows);
+}
+
+void TestWatchList::twoCopiesTakeTurns()
+{
+    QTemporaryDir dir;
+    makeEmptyDatabase(dir.filePath("domain.mdb"));
+    Host a(dir.path());
+    Host b(dir.path());
+    QVERIFY(a.waitFor("shown") && b.waitFor("shown"));
+    // Both watching as fast as they can, then Watch and Delete in turns.
+    a.send("watch-loop a");
+    b.send("watch-loop b");
+    QTest::qWait(1000);
+    for (Host* host : {&a, &b})
+        host->kill();
+    Host c(dir.path());
+    Host d(dir.path());
+    QVERIFY(c.waitFor("shown") && d.waitFor("shown"));
+    for (int turn = 0; turn < 5; ++turn) {
+        for (Host* host : {&c, &d}) {
+            host->send("type turn" + QByteArray::number(turn)
+                + "\nclick Command2\npick 0\n"
+                  "click Command3\nlist");
+            QVERIFY(host->waitFor("list "));
+            host->output.replace("list ", "seen ");
+        }
+    }
+    for (Host* host : {&a, &b, &c, &d})
+        QVERIFY2(host->lines("error: ").isEmpty(), qPrintable(host->lines("error: ").join('\n')));
+    QVERIFY(!a.lines("stored ").isEmpty() && !b.lines("stored ").isEmpty());
+    QCOMPARE(column(dir.filePath("domain.mdb"), "pragma integrity_check"), QStringList {"ok"});
 }
 
 QTEST_MAIN(TestWatchList)

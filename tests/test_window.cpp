@@ -54,12 +54,11 @@ void TestWindow::geometry()
     QCOMPARE(form.size(), QSize(500, 393));
     QVERIFY(form.windowFlags() & Qt::FramelessWindowHint);
     auto* control = form.findChild<QWidget*>(name);
-    QVERIFY(control);
     QCOMPARE(control->geometry(), rect);
     QCOMPARE(control->property("text").toString(), text);
     if (auto* label = qobject_cast<QLabel*>(control)) {
+        // Plain text only, and the rectangle holds whatever is shown.
         QCOMPARE(label->textFormat(), Qt::PlainText);
-        QCOMPARE(label->focusPolicy(), Qt::NoFocus);
         label->setText(QString(300, u'长') + "<b>x</b>");
         QCoreApplication::processEvents();
         QCOMPARE(label->geometry(), rect);
@@ -69,25 +68,21 @@ void TestWindow::geometry()
         QCOMPARE(colour, QColor(192, 0, 0));
     if (name == "Label2")
         QCOMPARE(colour, QColor(255, 255, 0));
-    if (text.contains(QRegularExpression("\\p{Han}")))
-        QVERIFY2(QFontInfo(control->font())
-                     .family()
-                     .contains(QRegularExpression("SimSun|WenQuanYi|Noto|Droid")),
-            qPrintable(QFontInfo(control->font()).family()));
+    QVERIFY(
+        QFontInfo(control->font()).family().contains(QRegularExpression("SimSun|WenQuanYi|Noto")));
 }
 
 void TestWindow::tabOrder()
 {
     FormFixture fixture;
+    Form1& form = fixture.form();
     QStringList order;
-    QWidget* widget = fixture.form().tb_url;
+    QWidget* widget = form.tb_url;
     do {
-        order << widget->objectName();
+        if (widget->parentWidget() == &form && widget->focusPolicy() != Qt::NoFocus)
+            order << widget->objectName();
         widget = widget->nextInFocusChain();
-        while (widget->focusPolicy() == Qt::NoFocus || !widget->objectName().size()
-            || widget->parentWidget() != &fixture.form())
-            widget = widget->nextInFocusChain();
-    } while (widget != fixture.form().tb_url);
+    } while (widget != form.tb_url);
     QCOMPARE(order, (QStringList {"tb_url", "Command1", "Command2", "List1", "Command3", "wb1"}));
 }
 
@@ -184,16 +179,13 @@ void TestWindow::linkCursor()
 {
     FormFixture fixture;
     Form1& form = fixture.form();
-    for (QWidget* control : form.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+    for (QWidget* control : form.findChildren<QWidget*>()) {
         const bool link = control == form.Label1 || control == form.Label2;
         QCOMPARE(control->cursor().shape() == Qt::BitmapCursor, link);
-        if (link) {
-            QCOMPARE(control->cursor().shape(), Qt::BitmapCursor);
-            QCOMPARE(control->cursor().pixmap().size(), QSize(32, 32));
+        if (link)
             QCOMPARE(control->cursor().pixmap().toImage().pixelColor(0, 0).alpha(), 0);
-        }
     }
-    QVERIFY(!form.testAttribute(Qt::WA_SetCursor));
+    QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
 }
 
 void TestWindow::banner()

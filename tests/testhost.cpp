@@ -1,8 +1,11 @@
 // testhost DIR WHOIS_BASE BANNER [MODULE]
 // The program with its addresses and folder handed in, driven line by line from standard input:
-//   click NAME | type TEXT | select ROW | list | watch-loop PREFIX
-// It prints "shown" once the window is up, "error: …" for every message it would show, and
-// "stored TEXT" for every watched text the database took.
+//   click NAME | type TEXT | pick ROW (selects, no click) | list | watch-loop PREFIX
+// It prints "shown" once the window is up, "error: …" for every message it would show,
+// "stored TEXT" for every watched text the database took, and "dropped HOW X Y" after every
+// move of the window.
+#include <unistd.h>
+
 #include <cstdio>
 
 #include <QApplication>
@@ -11,6 +14,7 @@
 #include <QTimer>
 
 #include "window/program.h"
+#include "window/windowmover.h"
 
 namespace {
 
@@ -27,16 +31,37 @@ public:
     {
         auto* input = new QSocketNotifier(0, QSocketNotifier::Read, this);
         connect(input, &QSocketNotifier::activated, this, &Driver::readLine);
+        // After the window's own pull-back, which was connected first.
+        auto* mover = form.findChild<WindowMover*>();
+        connect(mover, &WindowMover::finished, this, [this, mover] {
+            const bool system = mover->kind() == WindowMover::Kind::System;
+            say(QStringLiteral("dropped %1 %2 %3")
+                    .arg(system ? "system" : "own")
+                    .arg(m_form.x())
+                    .arg(m_form.y()));
+        });
     }
 
+    // Runs every whole line that has arrived on standard input.
     void readLine()
     {
         char buffer[4096];
-        if (!std::fgets(buffer, sizeof buffer, stdin)) {
+        const ssize_t n = ::read(0, buffer, sizeof buffer);
+        if (n <= 0) {
             QCoreApplication::exit(3);
             return;
         }
-        const QString line = QString::fromUtf8(buffer).chopped(1);
+        m_pending.append(buffer, n);
+        qsizetype end;
+        while ((end = m_pending.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(m_pending.left(end));
+            m_pending.remove(0, end + 1);
+            run(line);
+        }
+    }
+
+    void run(const QString& line)
+    {
         const QString verb = line.section(u' ', 0, 0);
         const QString rest = line.section(u' ', 1);
         if (verb == u"click") {
@@ -44,10 +69,8 @@ public:
             QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
         } else if (verb == u"type") {
             m_form.tb_url->setText(rest);
-        } else if (verb == u"select") {
-            ListBox* list = m_form.List1;
-            const QRect row = list->entryRect(rest.toInt());
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
+        } else if (verb == u"pick") {
+            m_form.List1->setListIndex(rest.toInt());
         } else if (verb == u"list") {
             QStringList entries;
             for (int i = 0; i < m_form.List1->ListCount(); ++i)
@@ -74,6 +97,7 @@ public:
 
 private:
     Form1& m_form;
+    QByteArray m_pending;
     QString m_prefix;
     int m_next = 0;
 };

@@ -42,12 +42,12 @@ QRect pixelRect(int left, int top, int width, int height)
     return QRect(px(left), px(top), px(width), px(height));
 }
 
-static QWidget* createControl(const ControlSpec& spec, QWidget* parent, const QCursor& linkCursor)
+static QWidget* createControl(const ControlSpec& entry, QWidget* parent, const QCursor& linkCursor)
 {
-    const QString text = QString::fromUtf8(spec.text);
+    const QString text = QString::fromUtf8(entry.text);
     QWidget* widget = nullptr;
     QPalette::ColorRole textRole = QPalette::WindowText;
-    switch (spec.kind) {
+    switch (entry.kind) {
     case ControlKind::TextBox: {
         auto* box = new TextBox(text, parent);
         box->setMaxLength(std::numeric_limits<int>::max());
@@ -84,12 +84,12 @@ static QWidget* createControl(const ControlSpec& spec, QWidget* parent, const QC
         widget = new WebBrowser(parent);
         break;
     }
-    widget->setObjectName(QString::fromLatin1(spec.name));
-    widget->setGeometry(pixelRect(spec));
-    widget->setFont(spec.font == ControlFont::Close ? closeFont() : standardFont());
-    if (spec.foreColor != 0) {
+    widget->setObjectName(QString::fromLatin1(entry.name));
+    widget->setGeometry(pixelRect(entry));
+    widget->setFont(entry.font == ControlFont::Close ? closeFont() : standardFont());
+    if (entry.foreColor != 0) {
         QPalette palette = widget->palette();
-        palette.setColor(textRole, QColor::fromRgb(spec.foreColor));
+        palette.setColor(textRole, QColor::fromRgb(entry.foreColor));
         widget->setPalette(palette);
     }
     return widget;
@@ -98,8 +98,8 @@ static QWidget* createControl(const ControlSpec& spec, QWidget* parent, const QC
 void buildControls(QWidget* parent, const QCursor& linkCursor)
 {
     QWidget* previous = nullptr;
-    for (const ControlSpec& spec : kControlTable) {
-        QWidget* control = createControl(spec, parent, linkCursor);
+    for (const ControlSpec& entry : kControlTable) {
+        QWidget* control = createControl(entry, parent, linkCursor);
         if (control->focusPolicy() == Qt::NoFocus)
             continue;
         if (previous)

@@ -3,7 +3,6 @@
 #include <exception>
 #include <functional>
 
-#include <QPointer>
 #include <QWidget>
 
 #include "query/xmlhttp.h"

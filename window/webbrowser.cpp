@@ -6,6 +6,11 @@
 WebBrowser::WebBrowser(QWidget* parent) : QWidget(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
+    // Blank, as a browser that has not loaded anything yet.
+    QPalette blank = palette();
+    blank.setColor(QPalette::Window, Qt::white);
+    setPalette(blank);
+    setAutoFillBackground(true);
 }
 
 void WebBrowser::Navigate(const QString& URL)
