@@ -26,7 +26,8 @@ flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [ $sanitize -eq 1 ]; then
     dir=build-sanitize
     flags+=(-DDOMAIN_WHOIS_SANITIZE=ON -DDOMAIN_WHOIS_BENCH=OFF)
-    export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+    export ASAN_OPTIONS=abort_on_error=1
+    export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 fi
 configure_and_build "$dir" "${flags[@]}"
