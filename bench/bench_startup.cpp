@@ -20,9 +20,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <sqlite3.h>
-
 #include "bench/procstat.h"
+#include "bench/watchlistfile.h"
 #include "support/httpserver.h"
 
 extern char** environ;
@@ -90,15 +89,7 @@ const QTemporaryDir& programDir(int rows)
     auto& dir = dirs[rows];
     if (!dir) {
         dir = std::make_unique<QTemporaryDir>();
-        sqlite3* db = nullptr;
-        sqlite3_open(QDir(dir->path()).filePath("domain.mdb").toUtf8().constData(), &db);
-        const std::string sql
-            = "create table domain(id integer primary key autoincrement, url text);"
-              "with recursive n(i) as (select 1 union all select i + 1 from n where i < "
-            + std::to_string(rows)
-            + ") insert into domain(url) select 'domain' || i || '.example' from n;";
-        sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
-        sqlite3_close(db);
+        writeWatchList(dir->path(), rows);
     }
     return *dir;
 }

@@ -12,6 +12,7 @@
 
 #include <sqlite3.h>
 
+#include "bench/watchlistfile.h"
 #include "window/form1.h"
 
 extern char** environ;
@@ -24,18 +25,7 @@ const char* const kListing = "select * from [domain] order by [id] desc";
 const QTemporaryDir& folder()
 {
     static QTemporaryDir dir;
-    static const bool filled = [] {
-        sqlite3* db = nullptr;
-        sqlite3_open(QDir(dir.path()).filePath("domain.mdb").toUtf8().constData(), &db);
-        const std::string sql
-            = "create table domain(id integer primary key autoincrement, url text);"
-              "with recursive n(i) as (select 1 union all select i + 1 from n where i < "
-            + std::to_string(kRows)
-            + ") insert into domain(url) select 'domain' || i || '.example' from n;";
-        sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-        return true;
-    }();
+    static const bool filled = (writeWatchList(dir.path(), kRows), true);
     (void)filled;
     return dir;
 }
