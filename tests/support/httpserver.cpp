@@ -33,8 +33,17 @@ TestHttpServer::TestHttpServer()
             ::poll(fds, 2, -1);
             if (m_stopping)
                 return;
-            if (const int client = ::accept(m_listener, nullptr, nullptr); client >= 0)
-                m_workers.emplace_back([this, client] { answer(client); });
+            const int client = ::accept(m_listener, nullptr, nullptr);
+            if (client < 0)
+                continue;
+            const std::lock_guard lock(m_mutex);
+            ++m_answering;
+            std::thread([this, client] {
+                answer(client);
+                const std::lock_guard lock(m_mutex);
+                --m_answering;
+                m_allAnswered.notify_all();
+            }).detach();
         }
     });
 }
@@ -44,8 +53,8 @@ TestHttpServer::~TestHttpServer()
     m_stopping = true;
     (void)!::write(m_wake[1], "x", 1);
     m_acceptor.join();
-    for (std::thread& worker : m_workers)
-        worker.join();
+    std::unique_lock lock(m_mutex);
+    m_allAnswered.wait(lock, [this] { return m_answering == 0; });
     for (int fd : {m_listener, m_wake[0], m_wake[1]})
         ::close(fd);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -44,7 +45,8 @@ private:
     mutable std::mutex m_mutex;
     std::map<QByteArray, Response> m_routes;
     std::vector<QByteArray> m_requests;
-    std::vector<std::thread> m_workers;
+    int m_answering = 0; // connections being answered, under m_mutex
+    std::condition_variable m_allAnswered;
     std::thread m_acceptor;
 };
 
