@@ -143,5 +143,4 @@ void XmlHttpRequest::send()
         m_body.clear();
         throw FetchError(reasonFor(code, detail).toStdString());
     }
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &m_status);
 }

@@ -44,7 +44,6 @@ public:
     // an over-long body; an HTTP error status is an answer like any other.
     void send();
     QByteArray responseBody() const { return m_body; }
-    long status() const { return m_status; }
 
 private:
     static size_t collect(char* data, size_t size, size_t count, void* self);
@@ -53,6 +52,5 @@ private:
     void* m_curl = nullptr;
     QByteArray m_target;
     QByteArray m_body;
-    long m_status = 0;
     bool m_overLimit = false;
 };

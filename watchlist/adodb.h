@@ -129,7 +129,6 @@ template <class T> class AutoNew
 public:
     T* operator->() { return &get(); }
     T& operator*() { return get(); }
-    bool exists() const { return bool(m_object); }
 
 private:
     T& get()

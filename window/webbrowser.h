@@ -19,7 +19,6 @@ public:
     void setEngineModule(const QString& path) { m_modulePath = path; }
     // Loads the engine module once and creates the browser view in the strip.
     void startEngine();
-    bool engineRunning() const { return m_view != nullptr; }
 
 signals:
     // The banner page has finished loading, ok telling whether it loaded.
