@@ -40,7 +40,7 @@ void BM_QueryDomain(benchmark::State& state)
 {
     Form1Services services;
     services.sites.whoisBase = server().base() + "/cgi-bin/whois?domain=";
-    services.bannerModule.clear();
+    services.sites.banner.clear();
     services.reportError = [&state](QWidget*, const QString& message) {
         state.SkipWithError(message.toUtf8().constData());
     };

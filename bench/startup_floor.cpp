@@ -20,7 +20,7 @@ public:
     Floor() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
     {
         setFixedSize(500, 393);
-        buildControls(this, QCursor(Qt::PointingHandCursor));
+        buildControls(this, m_controls, QCursor(Qt::PointingHandCursor));
     }
 
 protected:
@@ -36,6 +36,7 @@ protected:
     }
 
 private:
+    Controls m_controls;
     bool m_painted = false;
 };
 

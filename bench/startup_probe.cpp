@@ -1,13 +1,14 @@
-// startup-probe DIR BANNER_URL MODULE
-// The program as users start it, with its folder, banner address and engine module handed in
-// ("-" for no module). Prints "paint NS KB" when the window is first painted (monotonic time,
-// peak memory), then "banner NS KB BROWSER_KB" once the banner has loaded (BROWSER_KB: the
-// proportional memory of the engine's own processes), and ends.
+// startup-probe DIR BANNER_URL
+// The program as users start it, with its folder and banner address handed in ("-" for a blank
+// strip). Prints "paint NS KB" at the window's first paint (monotonic time, peak memory),
+// "banner NS" once the banner shows, and "memory KB" a second after both: the proportional set
+// size of the program and every process it started. Then it ends.
 #include <unistd.h>
 
 #include <cstdio>
 
 #include <QApplication>
+#include <QTimer>
 
 #include "bench/procstat.h"
 #include "window/program.h"
@@ -18,57 +19,63 @@ namespace {
 class Watcher : public QObject
 {
 public:
-    explicit Watcher(bool waitForBanner) : m_waitForBanner(waitForBanner) { }
+    explicit Watcher(bool banner) : m_waiting(banner ? 2 : 1) { }
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         auto* form = qobject_cast<Form1*>(watched);
         if (event->type() == QEvent::Show && form && !m_hooked) {
             m_hooked = true;
-            connect(form, &Form1::firstPainted, this, &Watcher::painted);
-            connect(form->wb1, &WebBrowser::loadFinished, this, &Watcher::bannerLoaded);
+            connect(form, &Form1::firstPainted, this, [] {
+                std::printf("paint %lld %lld\n", monotonicNs(), peakRssKb(getpid()));
+                std::fflush(stdout);
+            });
+            connect(form, &Form1::firstPainted, this, &Watcher::arrived);
+            connect(form->wb1, &QTextEdit::textChanged, this, [this, form] {
+                if (m_bannerSeen || form->wb1->toPlainText() == WebBrowser::neutralLine())
+                    return;
+                m_bannerSeen = true;
+                std::printf("banner %lld\n", monotonicNs());
+                std::fflush(stdout);
+                arrived();
+            });
         }
         return false;
     }
 
 private:
-    void painted()
+    void arrived()
     {
-        std::printf("paint %lld %lld\n", monotonicNs(), peakRssKb(getpid()));
-        std::fflush(stdout);
-        if (!m_waitForBanner)
+        if (--m_waiting > 0)
+            return;
+        QTimer::singleShot(1000, [] {
+            long long pss = pssKb(getpid());
+            for (pid_t child : descendants(getpid()))
+                pss += pssKb(child);
+            std::printf("memory %lld\n", pss);
+            std::fflush(stdout);
             QCoreApplication::quit();
+        });
     }
 
-    void bannerLoaded()
-    {
-        long long browser = 0;
-        for (pid_t child : descendants(getpid()))
-            browser += pssKb(child);
-        std::printf("banner %lld %lld %lld\n", monotonicNs(), peakRssKb(getpid()), browser);
-        std::fflush(stdout);
-        QCoreApplication::quit();
-    }
-
-    bool m_waitForBanner;
+    int m_waiting;
     bool m_hooked = false;
+    bool m_bannerSeen = false;
 };
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    prepareProcess();
     QApplication app(argc, argv);
-    if (argc != 4)
+    if (argc != 3)
         return 2;
     Form1Services services;
     const QString dir = QString::fromLocal8Bit(argv[1]);
     services.programDir = [dir] { return dir; };
-    services.sites.banner = QString::fromLocal8Bit(argv[2]);
-    const QString module = QString::fromLocal8Bit(argv[3]);
-    services.bannerModule = module == u"-" ? QString() : module;
-    Watcher watcher(!services.bannerModule.isEmpty());
+    const QString banner = QString::fromLocal8Bit(argv[2]);
+    services.sites.banner = banner == u"-" ? QString() : banner;
+    Watcher watcher(!services.sites.banner.isEmpty());
     app.installEventFilter(&watcher);
     return runForm1(std::move(services));
 }

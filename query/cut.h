@@ -4,8 +4,8 @@
 
 class QByteArray;
 
-// Decodes a whois page body from GBK, the code page the whois service writes in. Every byte
-// sequence becomes single UTF-16 code units; malformed bytes become U+FFFD.
+// Decodes a whois page body from GBK, the code page the whois service writes in. Malformed bytes
+// become U+FFFD.
 QString decodeAnsi(const QByteArray& bytes);
 
 // The character a lone 0xFF byte decodes to. It is blank padding on the service's pages, so it is
@@ -17,6 +17,6 @@ QChar ansiBlank();
 QString StripBlanks(QString& text);
 
 // The text between the first StrStart and the first StrEnd after it. Never fails: a cut that
-// cannot be made gives the empty string. A missing StrStart does not make the cut fail: it then
-// starts at the position equal to StrStart's length, as the whois reading has always done.
+// cannot be made gives the empty string. A missing StrStart does not make the cut fail: the cut
+// then starts at the position equal to StrStart's length, and page readers rely on that.
 QString strCut(const QString& strContent, const QString& StrStart, const QString& StrEnd);

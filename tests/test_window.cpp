@@ -16,11 +16,12 @@ private slots:
     void startUp();
     void startFailure();
     void enterAndEscapePressNothing();
-    void closeLabel();
     void closeEndsProgramWhileBannerLoads();
     void linkLabel();
     void linkCursor();
+    void banner_data();
     void banner();
+    void bannerLink();
 };
 
 void TestWindow::geometry_data()
@@ -76,14 +77,14 @@ void TestWindow::tabOrder()
 {
     FormFixture fixture;
     Form1& form = fixture.form();
-    QStringList order;
-    QWidget* widget = form.tb_url;
-    do {
-        if (widget->parentWidget() == &form && widget->focusPolicy() != Qt::NoFocus)
-            order << widget->objectName();
-        widget = widget->nextInFocusChain();
-    } while (widget != form.tb_url);
-    QCOMPARE(order, (QStringList {"tb_url", "Command1", "Command2", "List1", "Command3", "wb1"}));
+    form.tb_url->setFocus();
+    QStringList order {form.focusWidget()->objectName()};
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(form.focusWidget(), Qt::Key_Tab);
+        order << form.focusWidget()->objectName();
+    }
+    QCOMPARE(order,
+        (QStringList {"tb_url", "Command1", "Command2", "List1", "Command3", "wb1", "tb_url"}));
 }
 
 void TestWindow::startUp()
@@ -131,13 +132,6 @@ void TestWindow::enterAndEscapePressNothing()
     QVERIFY(form.isVisible());
 }
 
-void TestWindow::closeLabel()
-{
-    FormFixture fixture;
-    QTest::mouseClick(fixture.form().Label1, Qt::LeftButton);
-    QVERIFY(!fixture.form().isVisible());
-}
-
 void TestWindow::closeEndsProgramWhileBannerLoads()
 {
     TestHttpServer server;
@@ -147,8 +141,7 @@ void TestWindow::closeEndsProgramWhileBannerLoads()
     QTemporaryDir dir;
     makeEmptyDatabase(dir.filePath("domain.mdb"));
     QProcess host;
-    host.start(TESTHOST,
-        {dir.path(), server.base() + "/w?d=", server.base() + "/ad/ad2.html", BANNER_MODULE});
+    host.start(TESTHOST, {dir.path(), server.base() + "/w?d=", server.base() + "/ad/ad2.html"});
     QVERIFY(host.waitForStarted());
     QByteArray output;
     QTRY_VERIFY_WITH_TIMEOUT((output += host.readAllStandardOutput()).contains("shown"), 20000);
@@ -188,23 +181,60 @@ void TestWindow::linkCursor()
     QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
 }
 
+void TestWindow::banner_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("loads") << 200
+                           << QByteArray("<html><head><meta charset=gbk></head>"
+                                         "<body style='background:#fc0'>")
+            + gbk("服务正常") + "</body></html>"
+                           << "服务正常";
+    QTest::newRow("missing") << 404 << QByteArray("<h1>Not Found</h1>")
+                             << WebBrowser::neutralLine();
+    QTest::newRow("too large") << 200 << QByteArray(300 * 1024, 'x') << WebBrowser::neutralLine();
+}
+
 void TestWindow::banner()
 {
+    QFETCH(int, status);
+    QFETCH(QByteArray, page);
+    QFETCH(QString, shown);
     TestHttpServer server;
-    server.route("/ad/ad2.html", {200, "<html><body style='background:#fc0'>ad</body></html>"});
+    server.route("/ad/ad2.html", {status, page});
     FormFixture fixture;
     fixture.services.sites.banner = server.base() + "/ad/ad2.html";
-    fixture.services.bannerModule = BANNER_MODULE;
-    QSignalSpy loaded(fixture.form().wb1, &WebBrowser::loadFinished);
-    fixture.form().Form_Load();
-    QVERIFY(loaded.wait(30000));
-    QCOMPARE(loaded.front().front().toBool(), true);
+    auto form = std::make_unique<Form1>(fixture.services);
+    bool requestedBeforePaint = false;
+    QObject::connect(form.get(), &Form1::firstPainted,
+        [&] { requestedBeforePaint = !server.requests().empty(); });
+    form->Form_Load();
+    form->wb1->setPlainText("stale"); // a failure must replace it too
+    form->show();
+    QTRY_COMPARE(form->wb1->toPlainText(), shown);
+    QVERIFY(!requestedBeforePaint);
     QCOMPARE(server.targets(), std::vector<QByteArray> {"/ad/ad2.html"});
+}
+
+void TestWindow::bannerLink()
+{
+    TestHttpServer server;
+    server.route("/ad/ad2.html", {200, "<p>Service <a href='/'>home</a></p>"});
+    FormFixture fixture;
+    fixture.services.sites.banner = server.base() + "/ad/ad2.html";
+    Form1& form = fixture.form();
+    form.Form_Load();
+    QTRY_VERIFY(form.wb1->toPlainText().contains("home"));
+    QTextCursor link = form.wb1->document()->find("home");
+    link.setPosition(link.selectionStart() + 1);
+    QTest::mouseClick(
+        form.wb1->viewport(), Qt::LeftButton, {}, form.wb1->cursorRect(link).center());
+    QCOMPARE(fixture.opened, QStringList {server.base() + "/"});
 }
 
 int main(int argc, char* argv[])
 {
-    prepareProcess();
     QApplication app(argc, argv);
     // Windows closed by one test must not end the event loops of the next.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,9 +1,9 @@
-// testhost DIR WHOIS_BASE BANNER [MODULE]
+// testhost DIR WHOIS_BASE BANNER
 // The program with its addresses and folder handed in, driven line by line from standard input:
 //   click NAME | type TEXT | pick ROW (selects, no click) | list | watch-loop PREFIX
 // It prints "shown" once the window is up, "error: …" for every message it would show,
-// "stored TEXT" for every watched text the database took, and "dropped HOW X Y" after every
-// move of the window.
+// "stored TEXT" for every watched text the database took, and "dropped X Y" after every move
+// of the window.
 #include <unistd.h>
 
 #include <cstdio>
@@ -33,13 +33,8 @@ public:
         connect(input, &QSocketNotifier::activated, this, &Driver::readLine);
         // After the window's own pull-back, which was connected first.
         auto* mover = form.findChild<WindowMover*>();
-        connect(mover, &WindowMover::finished, this, [this, mover] {
-            const bool system = mover->kind() == WindowMover::Kind::System;
-            say(QStringLiteral("dropped %1 %2 %3")
-                    .arg(system ? "system" : "own")
-                    .arg(m_form.x())
-                    .arg(m_form.y()));
-        });
+        connect(mover, &WindowMover::finished, this,
+            [this] { say(QStringLiteral("dropped %1 %2").arg(m_form.x()).arg(m_form.y())); });
     }
 
     // Runs every whole line that has arrived on standard input.
@@ -73,7 +68,7 @@ public:
             m_form.List1->setListIndex(rest.toInt());
         } else if (verb == u"list") {
             QStringList entries;
-            for (int i = 0; i < m_form.List1->ListCount(); ++i)
+            for (int i = 0; i < m_form.List1->model()->rowCount(); ++i)
                 entries << m_form.List1->List(i);
             say(QStringLiteral("list ") + entries.join(u'|'));
         } else if (verb == u"watch-loop") {
@@ -106,7 +101,6 @@ private:
 
 int main(int argc, char* argv[])
 {
-    prepareProcess();
     QApplication app(argc, argv);
     if (argc < 4)
         return 2;
@@ -116,7 +110,6 @@ int main(int argc, char* argv[])
     services.sites.whoisBase = QString::fromLocal8Bit(argv[2]);
     services.sites.banner = QString::fromLocal8Bit(argv[3]);
     services.sites.home = QStringLiteral("http://127.0.0.1:9/");
-    services.bannerModule = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString();
     services.reportError = [](QWidget*, const QString& message) {
         ++Driver::errors;
         say(QStringLiteral("error: ") + QString(message).replace(u'\n', u' '));

@@ -7,7 +7,7 @@ build=$1
 seconds=${FUZZ_SECONDS:-60}
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$build/fuzz"
-for target in fuzz_decode_strip fuzz_cut fuzz_page; do
+for target in fuzz_cut fuzz_page; do
     corpus=corpus-$target
     mkdir -p "$corpus"
     cp -n "$here"/tests/pages/* "$here"/tests/fuzz/seeds/* "$corpus"/ 2>/dev/null || true

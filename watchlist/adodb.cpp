@@ -12,9 +12,6 @@ namespace adodb {
 
 namespace {
 
-// The time another copy of the program may hold the file before a command gives up.
-constexpr int kBusyTimeoutMs = 5000;
-
 [[noreturn]] void fail(const QString& what, const QString& reason)
 {
     throw Error((what + QStringLiteral("：") + reason).toStdString());
@@ -65,54 +62,6 @@ QString quotedIdentifier(const QString& name)
 
 } // namespace
 
-QString connectionString(const QString& path)
-{
-    QString source = path;
-    if (source.contains(u';') || source.contains(u'"') || source.startsWith(u' '))
-        source = u'"' + source.replace(u'"', QStringLiteral("\"\"")) + u'"';
-    return QStringLiteral("Provider=") + kProvider + QStringLiteral(";Data Source=") + source
-        + QStringLiteral(";Persist Security Info=False");
-}
-
-QString dataSourceOf(const QString& connectionString)
-{
-    // key=value pairs split at ';'; a value may be quoted with '"' (doubled inside) to hold ';'.
-    const QString& s = connectionString;
-    qsizetype i = 0;
-    while (i < s.size()) {
-        const qsizetype eq = s.indexOf(u'=', i);
-        if (eq < 0)
-            break;
-        const QString key = s.mid(i, eq - i).trimmed();
-        QString value;
-        i = eq + 1;
-        if (i < s.size() && s.at(i) == u'"') {
-            for (++i; i < s.size(); ++i) {
-                if (s.at(i) == u'"') {
-                    if (i + 1 < s.size() && s.at(i + 1) == u'"') {
-                        value += u'"';
-                        ++i;
-                    } else {
-                        ++i;
-                        break;
-                    }
-                } else {
-                    value += s.at(i);
-                }
-            }
-            const qsizetype semi = s.indexOf(u';', i);
-            i = semi < 0 ? s.size() : semi + 1;
-        } else {
-            const qsizetype semi = s.indexOf(u';', i);
-            value = s.mid(i, semi < 0 ? -1 : semi - i);
-            i = semi < 0 ? s.size() : semi + 1;
-        }
-        if (key.compare(QLatin1String("Data Source"), Qt::CaseInsensitive) == 0)
-            return value;
-    }
-    return {};
-}
-
 // --- Connection -----------------------------------------------------------------------------
 
 Connection::~Connection()
@@ -120,14 +69,11 @@ Connection::~Connection()
     Close();
 }
 
-void Connection::Open(const QString& ConnectionString, const QString&, const QString&, int)
+void Connection::Open(const QString& path, std::chrono::milliseconds lockWait)
 {
     if (m_db)
         throw Error("数据库连接已经打开。");
-    const QString path = dataSourceOf(ConnectionString);
     const QString what = QStringLiteral("无法打开关注列表 ") + path;
-    if (path.isEmpty())
-        fail(QStringLiteral("无法打开关注列表"), QStringLiteral("连接字符串没有指明数据库文件"));
     const QFileInfo file(path);
     if (!file.exists())
         fail(what, QStringLiteral("文件不存在"));
@@ -144,7 +90,7 @@ void Connection::Open(const QString& ConnectionString, const QString&, const QSt
         fail(what, reason);
     }
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(db, int(lockWait.count()));
     // SQLite reads the file lazily; reading the schema now turns an unreadable or foreign file
     // into an error of the open, where it belongs.
     if (sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, nullptr)
@@ -159,9 +105,10 @@ void Connection::Open(const QString& ConnectionString, const QString&, const QSt
 
 void Connection::Close()
 {
+    while (!m_open.empty())
+        m_open.back()->Close();
     if (!m_db)
         return;
-    // A record set still holding a statement keeps the handle alive until it lets go.
     sqlite3_close_v2(m_db);
     m_db = nullptr;
 }
@@ -230,6 +177,7 @@ void Recordset::Open(const QString& Source, Connection& ActiveConnection, int, i
     }
 
     m_connection = &ActiveConnection;
+    m_connection->m_open.push_back(this);
     m_stmt = stmt;
     m_lockType = LockType;
     m_fields.clear();
@@ -250,6 +198,8 @@ void Recordset::Close()
     sqlite3_finalize(m_stmt);
     m_stmt = nullptr;
     endRead();
+    auto& open = m_connection->m_open;
+    open.erase(std::find(open.begin(), open.end(), this));
     m_connection = nullptr;
     m_counted = false;
     m_adding = false;
@@ -268,8 +218,7 @@ void Recordset::endRead()
     if (!m_inReadTransaction)
         return;
     m_inReadTransaction = false;
-    if (m_connection && m_connection->handle())
-        sqlite3_exec(m_connection->handle(), "commit", nullptr, nullptr, nullptr);
+    sqlite3_exec(m_connection->handle(), "commit", nullptr, nullptr, nullptr);
 }
 
 void Recordset::failRead()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -11,7 +12,7 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 // The few ADO objects the watch list uses, on SQLite. Names and constants are ADO's, so the
-// watch-list commands read as they were written against ADO and the Jet provider.
+// watch-list commands keep the shape of the record-set code they were first written in.
 namespace adodb {
 
 // A refused database call; what() is the reason, worded for the user.
@@ -32,13 +33,7 @@ enum LockTypeEnum { adLockReadOnly = 1, adLockPessimistic = 2, adLockOptimistic 
 enum ObjectStateEnum { adStateClosed = 0, adStateOpen = 1 };
 enum : int { adCmdUnspecified = -1, adConnectUnspecified = -1 };
 
-// The provider named in connection strings for this layer.
-inline const QString kProvider = QStringLiteral("SQLite");
-
-// Builds a connection string whose Data Source is path; a path holding ';' or '"' is quoted.
-QString connectionString(const QString& path);
-// The Data Source of a connection string ("Provider=…;Data Source=…;…"), empty when it names none.
-QString dataSourceOf(const QString& connectionString);
+class Recordset;
 
 class Connection
 {
@@ -51,11 +46,11 @@ public:
     // Client-side cursors are the only kind; the setting is kept for the caller's sake.
     int CursorLocation = adUseServer;
 
-    // Opens the existing database file named by the connection string's Data Source. Never
-    // creates a file: a missing, unreadable or non-SQLite file is an Error. Waits up to 5 s for a
-    // lock held by another process before a statement fails.
-    void Open(const QString& ConnectionString, const QString& UserID = {},
-        const QString& Password = {}, int Options = adConnectUnspecified);
+    // Opens the existing database file at path. Never creates a file: a missing, unreadable or
+    // non-SQLite file is an Error. A statement waits up to lockWait for a lock another process
+    // holds before it fails.
+    void Open(const QString& path, std::chrono::milliseconds lockWait = std::chrono::seconds(5));
+    // Closes every record set still open on the connection first, as ADO does.
     void Close();
     int State() const { return m_db ? adStateOpen : adStateClosed; }
 
@@ -63,8 +58,11 @@ public:
     const QString& dataSource() const { return m_path; }
 
 private:
+    friend class Recordset;
+
     sqlite3* m_db = nullptr;
     QString m_path;
+    std::vector<Recordset*> m_open; // record sets holding a statement on m_db
 };
 
 struct Field

@@ -9,9 +9,8 @@ using namespace adodb;
 
 void Form1::OpenConnection()
 {
-    const QString connectionString = adodb::connectionString(databasePath(m_services.programDir()));
     conn->CursorLocation = adUseClient;
-    conn->Open(connectionString, QString(), QString(), adConnectUnspecified);
+    conn->Open(databasePath(m_services.programDir()), m_services.watchListLockWait);
 }
 
 void Form1::closeAfterFailure(Recordset& rs)

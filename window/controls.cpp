@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+#include "window/fonts.h"
 #include "window/webbrowser.h"
 
 namespace {
@@ -18,21 +19,21 @@ constexpr QRgb kTextBoxBack = 0xffffffff;
 } // namespace
 
 // clang-format off
-const std::array<ControlSpec, 14> kControlTable = {{
-    {"tb_url",      ControlKind::TextBox,       "不要输入www.",  1440,  840, 3135,  375, 0,        ControlFont::Standard},
-    {"Command1",    ControlKind::CommandButton, "查询",          4800,  840,  855,  375, 0,        ControlFont::Standard},
-    {"lb_url",      ControlKind::Label,         "",              1440, 2010, 3255,  255, 0,        ControlFont::Standard},
-    {"lb_cop",      ControlKind::Label,         "",              1440, 2880, 3255,  255, 0,        ControlFont::Standard},
-    {"lb_truename", ControlKind::Label,         "",              1560, 2440, 3255,  255, 0,        ControlFont::Standard},
-    {"lb_mail",     ControlKind::Label,         "",              1440, 3300, 3255,  255, 0,        ControlFont::Standard},
-    {"lb_bdate",    ControlKind::Label,         "",              1680, 3780, 3255,  255, 0,        ControlFont::Standard},
-    {"lb_edate",    ControlKind::Label,         "",              1680, 4200, 3255,  255, kDarkRed, ControlFont::Standard},
-    {"Command2",    ControlKind::CommandButton, "关注",          5880,  840,  855,  375, 0,        ControlFont::Standard},
-    {"List1",       ControlKind::ListBox,       "",              5280, 2040, 1800, 2400, 0,        ControlFont::Standard},
-    {"Command3",    ControlKind::CommandButton, "删除",          5880, 4560,  615,  255, 0,        ControlFont::Standard},
-    {"Label1",      ControlKind::LinkLabel,     "X",             7200,  120,  150,  285, kDarkRed, ControlFont::Close},
-    {"Label2",      ControlKind::LinkLabel,     "访问官方网站",  5880,  160, 1080,  180, kYellow,  ControlFont::Standard},
-    {"wb1",         ControlKind::WebBrowser,    "",                 0, 5240, 7575,  615, 0,        ControlFont::Standard},
+const std::array<ControlRow, 14> kControlTable = {{
+    {&Controls::tb_url,      "tb_url",      "不要输入www.",  1440,  840, 3135,  375, 0,        ControlFont::Standard},
+    {&Controls::Command1,    "Command1",    "查询",          4800,  840,  855,  375, 0,        ControlFont::Standard},
+    {&Controls::lb_url,      "lb_url",      "",              1440, 2010, 3255,  255, 0,        ControlFont::Standard},
+    {&Controls::lb_cop,      "lb_cop",      "",              1440, 2880, 3255,  255, 0,        ControlFont::Standard},
+    {&Controls::lb_truename, "lb_truename", "",              1560, 2440, 3255,  255, 0,        ControlFont::Standard},
+    {&Controls::lb_mail,     "lb_mail",     "",              1440, 3300, 3255,  255, 0,        ControlFont::Standard},
+    {&Controls::lb_bdate,    "lb_bdate",    "",              1680, 3780, 3255,  255, 0,        ControlFont::Standard},
+    {&Controls::lb_edate,    "lb_edate",    "",              1680, 4200, 3255,  255, kDarkRed, ControlFont::Standard},
+    {&Controls::Command2,    "Command2",    "关注",          5880,  840,  855,  375, 0,        ControlFont::Standard},
+    {&Controls::List1,       "List1",       "",              5280, 2040, 1800, 2400, 0,        ControlFont::Standard},
+    {&Controls::Command3,    "Command3",    "删除",          5880, 4560,  615,  255, 0,        ControlFont::Standard},
+    {&Controls::Label1,      "Label1",      "X",             7200,  120,  150,  285, kDarkRed, ControlFont::Close},
+    {&Controls::Label2,      "Label2",      "访问官方网站",  5880,  160, 1080,  180, kYellow,  ControlFont::Standard},
+    {&Controls::wb1,         "wb1",         "",                 0, 5240, 7575,  615, 0,        ControlFont::Standard},
 }};
 // clang-format on
 
@@ -42,64 +43,66 @@ QRect pixelRect(int left, int top, int width, int height)
     return QRect(px(left), px(top), px(width), px(height));
 }
 
-static QWidget* createControl(const ControlSpec& entry, QWidget* parent, const QCursor& linkCursor)
+namespace {
+
+// What each kind of control takes from its row beyond name, place, font and colour.
+void setUp(TextBox* box, const QString& text, const QCursor&)
 {
-    const QString text = QString::fromUtf8(entry.text);
-    QWidget* widget = nullptr;
-    QPalette::ColorRole textRole = QPalette::WindowText;
-    switch (entry.kind) {
-    case ControlKind::TextBox: {
-        auto* box = new TextBox(text, parent);
-        box->setMaxLength(std::numeric_limits<int>::max());
-        QPalette palette = box->palette();
-        palette.setColor(QPalette::Base, QColor::fromRgb(kTextBoxBack));
-        palette.setColor(QPalette::Text, QColor::fromRgb(kDesktopColour));
-        box->setPalette(palette);
-        widget = box;
-        break;
-    }
-    case ControlKind::CommandButton: {
-        auto* button = new CommandButton(text, parent);
-        button->setAutoDefault(false);
-        button->setDefault(false);
-        textRole = QPalette::ButtonText;
-        widget = button;
-        break;
-    }
-    case ControlKind::Label:
-        widget = new Label(parent);
-        static_cast<Label*>(widget)->setText(text);
-        break;
-    case ControlKind::LinkLabel: {
-        auto* label = new LinkLabel(parent);
-        label->setText(text);
-        label->setCursor(linkCursor);
-        widget = label;
-        break;
-    }
-    case ControlKind::ListBox:
-        widget = new ListBox(parent);
-        break;
-    case ControlKind::WebBrowser:
-        widget = new WebBrowser(parent);
-        break;
-    }
-    widget->setObjectName(QString::fromLatin1(entry.name));
-    widget->setGeometry(pixelRect(entry));
-    widget->setFont(entry.font == ControlFont::Close ? closeFont() : standardFont());
-    if (entry.foreColor != 0) {
-        QPalette palette = widget->palette();
-        palette.setColor(textRole, QColor::fromRgb(entry.foreColor));
-        widget->setPalette(palette);
-    }
-    return widget;
+    box->setText(text);
+    box->setMaxLength(std::numeric_limits<int>::max());
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Base, QColor::fromRgb(kTextBoxBack));
+    palette.setColor(QPalette::Text, QColor::fromRgb(kDesktopColour));
+    box->setPalette(palette);
 }
 
-void buildControls(QWidget* parent, const QCursor& linkCursor)
+void setUp(CommandButton* button, const QString& text, const QCursor&)
+{
+    button->setText(text);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+}
+
+void setUp(Label* label, const QString& text, const QCursor&)
+{
+    label->setText(text);
+}
+
+void setUp(LinkLabel* label, const QString& text, const QCursor& linkCursor)
+{
+    label->setText(text);
+    label->setCursor(linkCursor);
+}
+
+void setUp(QWidget*, const QString&, const QCursor&)
+{ }
+
+} // namespace
+
+void buildControls(QWidget* parent, Controls& controls, const QCursor& linkCursor)
 {
     QWidget* previous = nullptr;
-    for (const ControlSpec& entry : kControlTable) {
-        QWidget* control = createControl(entry, parent, linkCursor);
+    for (const ControlRow& row : kControlTable) {
+        QWidget* control = std::visit(
+            [&](auto slot) -> QWidget* {
+                using Kind
+                    = std::remove_pointer_t<std::remove_reference_t<decltype(controls.*slot)>>;
+                auto* widget = new Kind(parent);
+                setUp(widget, QString::fromUtf8(row.text), linkCursor);
+                controls.*slot = widget;
+                return widget;
+            },
+            row.slot);
+        control->setObjectName(QString::fromLatin1(row.name));
+        control->setGeometry(pixelRect(row.left, row.top, row.width, row.height));
+        control->setFont(row.font == ControlFont::Close ? closeFont() : standardFont());
+        if (row.foreColor != 0) {
+            QPalette palette = control->palette();
+            const bool button = qobject_cast<CommandButton*>(control);
+            palette.setColor(button ? QPalette::ButtonText : QPalette::WindowText,
+                QColor::fromRgb(row.foreColor));
+            control->setPalette(palette);
+        }
         if (control->focusPolicy() == Qt::NoFocus)
             continue;
         if (previous)
@@ -225,10 +228,28 @@ QString ListBox::Text() const
     return List(ListIndex());
 }
 
-QRect ListBox::entryRect(int index)
+QItemSelectionModel::SelectionFlags ListBox::selectionCommand(
+    const QModelIndex& index, const QEvent* event) const
 {
-    m_entries->publish();
-    return visualRect(m_entries->index(index));
+    // A list box selects with the left button alone, on the press, and Ctrl does not take the
+    // selection away.
+    if (event && event->type() == QEvent::MouseButtonRelease)
+        return QItemSelectionModel::NoUpdate;
+    if (event
+        && (event->type() == QEvent::MouseButtonPress
+            || event->type() == QEvent::MouseButtonDblClick
+            || event->type() == QEvent::MouseMove)) {
+        const auto* mouse = static_cast<const QMouseEvent*>(event);
+        const bool left = event->type() == QEvent::MouseMove
+            ? bool(mouse->buttons() & Qt::LeftButton)
+            : mouse->button() == Qt::LeftButton;
+        if (!left || !index.isValid())
+            return QItemSelectionModel::NoUpdate;
+        return QItemSelectionModel::ClearAndSelect;
+    }
+    if (index.isValid() && event && event->type() == QEvent::KeyPress)
+        return QItemSelectionModel::ClearAndSelect;
+    return QListView::selectionCommand(index, event);
 }
 
 void ListBox::mousePressEvent(QMouseEvent* event)

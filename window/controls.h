@@ -1,29 +1,56 @@
 #pragma once
 
 #include <array>
+#include <variant>
 
+#include <QAbstractListModel>
 #include <QColor>
 #include <QLabel>
 #include <QLineEdit>
-#include <QAbstractListModel>
 #include <QListView>
 #include <QPushButton>
 #include <QRect>
 
-#include "window/fonts.h"
-
 class WebBrowser;
+class ListBox;
+class Label;
+class LinkLabel;
 
 constexpr int kTwipsPerPixel = 15;
 
-enum class ControlKind { TextBox, CommandButton, Label, LinkLabel, ListBox, WebBrowser };
+using TextBox = QLineEdit;
+using CommandButton = QPushButton;
+
+// The window's controls, by the names its handlers use.
+struct Controls
+{
+    TextBox* tb_url = nullptr;
+    CommandButton* Command1 = nullptr;
+    Label* lb_url = nullptr;
+    Label* lb_cop = nullptr;
+    Label* lb_truename = nullptr;
+    Label* lb_mail = nullptr;
+    Label* lb_bdate = nullptr;
+    Label* lb_edate = nullptr;
+    CommandButton* Command2 = nullptr;
+    ListBox* List1 = nullptr;
+    CommandButton* Command3 = nullptr;
+    LinkLabel* Label1 = nullptr;
+    LinkLabel* Label2 = nullptr;
+    WebBrowser* wb1 = nullptr;
+};
+
+// Where a built control goes; its type is the control's kind.
+using ControlSlot = std::variant<TextBox * Controls::*, CommandButton * Controls::*,
+    Label * Controls::*, LinkLabel * Controls::*, ListBox * Controls::*, WebBrowser * Controls::*>;
+
 enum class ControlFont { Standard, Close };
 
 // One control of the window: geometry in twips, text in UTF-8, a foreground colour or none.
-struct ControlSpec
+struct ControlRow
 {
+    ControlSlot slot;
     const char* name;
-    ControlKind kind;
     const char* text;
     int left, top, width, height;
     QRgb foreColor; // 0: the toolkit's own
@@ -31,21 +58,14 @@ struct ControlSpec
 };
 
 // Every control of the window, in tab order.
-extern const std::array<ControlSpec, 14> kControlTable;
+extern const std::array<ControlRow, 14> kControlTable;
 
 // The pixel rectangle of a twip rectangle, rounded to the nearest pixel.
 QRect pixelRect(int left, int top, int width, int height);
-inline QRect pixelRect(const ControlSpec& c)
-{
-    return pixelRect(c.left, c.top, c.width, c.height);
-}
 
-// Builds every control of the table on parent, each with its entry's name as object name, and
-// chains the focus in table order. The link labels get cursor as their mouse pointer.
-void buildControls(QWidget* parent, const QCursor& linkCursor);
-
-using TextBox = QLineEdit;
-using CommandButton = QPushButton;
+// Builds every control of the table on parent into controls, each with its row's name as object
+// name, and chains the focus in table order. The link labels get linkCursor as mouse pointer.
+void buildControls(QWidget* parent, Controls& controls, const QCursor& linkCursor);
 
 // A label that never resizes and shows its caption as plain text only: a whois page may hold
 // markup, which must show as its characters.
@@ -99,9 +119,9 @@ private:
     bool m_publishPending = false;
 };
 
-// A single-selection, unsorted list with the list-box operations the watch list is written
-// against. Click is raised when the user selects an entry, by mouse or keyboard, never when the
-// program changes the list.
+// A single-selection, unsorted list with the list-box operations the watch list needs. Only the
+// left button selects, and modifier keys change nothing. Click is raised when the user selects an
+// entry, by mouse or keyboard, never when the program changes the list.
 class ListBox : public QListView
 {
     Q_OBJECT
@@ -120,14 +140,13 @@ public:
     QString List(int index) const;
     // The selected entry's text, empty when none is selected.
     QString Text() const;
-    int ListCount() const { return m_entries->size(); }
-    // Where the entry at index is shown, in viewport coordinates.
-    QRect entryRect(int index);
 
 signals:
     void Click();
 
 protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(
+        const QModelIndex& index, const QEvent* event) const override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "query/cut.h"
+#include "window/fonts.h"
 #include "window/webbrowser.h"
 #include "window/windowmover.h"
 
@@ -38,11 +39,6 @@ void Form1Services::defaultReportError(QWidget* window, const QString& message)
     QMessageBox::critical(window, QStringLiteral("域名查询"), message);
 }
 
-QString Form1Services::defaultBannerModule()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/domain-whois-banner.so");
-}
-
 Form1::Form1(Form1Services services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
     , m_services(std::move(services))
@@ -58,29 +54,17 @@ Form1::Form1(Form1Services services, QWidget* parent)
     setPalette(palette);
     setAutoFillBackground(true);
 
-    buildControls(this,
+    buildControls(this, *this,
         QCursor(QPixmap(QStringLiteral(":/assets/hand.png")), kLinkCursorHotX, kLinkCursorHotY));
-    const auto control = [this](auto*& member, const char* name) {
-        member = findChild<std::remove_reference_t<decltype(*member)>*>(QLatin1String(name));
-        Q_ASSERT(member);
-    };
-    control(tb_url, "tb_url");
-    control(Command1, "Command1");
-    control(lb_url, "lb_url");
-    control(lb_cop, "lb_cop");
-    control(lb_truename, "lb_truename");
-    control(lb_mail, "lb_mail");
-    control(lb_bdate, "lb_bdate");
-    control(lb_edate, "lb_edate");
-    control(Command2, "Command2");
-    control(List1, "List1");
-    control(Command3, "Command3");
-    control(Label1, "Label1");
-    control(Label2, "Label2");
-    control(wb1, "wb1");
 
-    wb1->setEngineModule(m_services.bannerModule);
-    connect(this, &Form1::firstPainted, wb1, &WebBrowser::startEngine, Qt::QueuedConnection);
+    connect(this, &Form1::firstPainted, wb1, &WebBrowser::startLoading, Qt::QueuedConnection);
+    wb1->setLinkOpener([this](const QUrl& link) {
+        try {
+            OpenSite(link.toString());
+        } catch (const std::exception& error) {
+            reportError(error);
+        }
+    });
 
     m_mover = new WindowMover(this);
     connect(m_mover, &WindowMover::finished, this, &Form1::pullBackOntoScreen);
@@ -182,9 +166,5 @@ void Form1::mousePressEvent(QMouseEvent* event)
     if (event->modifiers() & Qt::AltModifier)
         shift |= 4;
     const QPointF at = event->position() * kTwipsPerPixel;
-    try {
-        Form_MouseDown(button, shift, float(at.x()), float(at.y()));
-    } catch (const std::exception& error) {
-        reportError(error);
-    }
+    Form_MouseDown(button, shift, float(at.x()), float(at.y()));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <functional>
 
@@ -10,7 +11,6 @@
 #include "window/controls.h"
 #include "window/sites.h"
 
-class WebBrowser;
 class WindowMover;
 
 // What the window needs from the world outside it. The defaults are the real program's; tests
@@ -25,17 +25,16 @@ struct Form1Services
     // Tells the user about an error; the one place messages are shown from.
     std::function<void(QWidget* window, const QString& message)> reportError = defaultReportError;
     FetchLimits fetchLimits;
-    // The banner strip's engine module; empty leaves the strip blank.
-    QString bannerModule = defaultBannerModule();
+    // How long a watch-list command waits for another copy of the program to let go of the file.
+    std::chrono::milliseconds watchListLockWait = std::chrono::seconds(5);
 
     static QString defaultProgramDir();
     static bool defaultOpenBrowser(const QString& url);
     static void defaultReportError(QWidget* window, const QString& message);
-    static QString defaultBannerModule();
 };
 
 // The program's one window: its controls, its event handlers and the procedures they run.
-class Form1 : public QWidget
+class Form1 : public QWidget, public Controls
 {
     Q_OBJECT
 public:
@@ -54,23 +53,8 @@ public:
     static QString strCut(
         const QString& strContent, const QString& StrStart, const QString& StrEnd);
 
-    TextBox* tb_url = nullptr;
-    CommandButton* Command1 = nullptr;
-    Label* lb_url = nullptr;
-    Label* lb_cop = nullptr;
-    Label* lb_truename = nullptr;
-    Label* lb_mail = nullptr;
-    Label* lb_bdate = nullptr;
-    Label* lb_edate = nullptr;
-    CommandButton* Command2 = nullptr;
-    ListBox* List1 = nullptr;
-    CommandButton* Command3 = nullptr;
-    LinkLabel* Label1 = nullptr;
-    LinkLabel* Label2 = nullptr;
-    WebBrowser* wb1 = nullptr;
-
 signals:
-    // The window's first paint is done; the banner's engine is started after it.
+    // The window's first paint is done; the banner is fetched after it.
     void firstPainted();
 
 protected:
@@ -106,6 +90,7 @@ private:
     WindowMover* m_mover = nullptr;
     bool m_painted = false;
 
+    // A record set closed by its connection's destruction is safe to destroy after it.
     adodb::AutoNew<adodb::Recordset> rsAdd;
     adodb::AutoNew<adodb::Recordset> rsList;
     adodb::AutoNew<adodb::Recordset> rsDelete;

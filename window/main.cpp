@@ -4,7 +4,6 @@
 
 int main(int argc, char* argv[])
 {
-    prepareProcess();
     QApplication app(argc, argv);
     return runForm1();
 }

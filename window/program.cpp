@@ -1,18 +1,6 @@
 #include "program.h"
 
-#include <unistd.h>
-
 #include <QApplication>
-#include <QLoggingCategory>
-
-void prepareProcess()
-{
-    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    // The engine describes its OpenGL set-up at every start, and passes on what the banner page
-    // logs; users need read neither.
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false\njs=false"));
-}
 
 int runForm1(Form1Services services)
 {

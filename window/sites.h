@@ -2,14 +2,14 @@
 
 #include <QString>
 
-// The three fixed addresses of the program. Users cannot change them; tests hand Form1 loopback
-// addresses instead.
+// The three fixed addresses of the program, all on the maker's site that the build names
+// (DOMAIN_WHOIS_SITE). Users cannot change them; tests hand Form1 loopback addresses instead.
 struct Sites
 {
     // Whois web service; the domain text is appended as typed.
-    QString whoisBase = QStringLiteral("http://whois.example.com/cgi-bin/whois?domain=");
-    // Banner page of the maker's site, shown in the strip along the bottom.
-    QString banner = QStringLiteral("http://www.example.com/ad/ad2.html");
+    QString whoisBase = QStringLiteral(DOMAIN_WHOIS_SITE "/cgi-bin/whois?domain=");
+    // Banner page, shown in the strip along the bottom.
+    QString banner = QStringLiteral(DOMAIN_WHOIS_SITE "/ad/ad2.html");
     // The maker's home page, opened by the link label.
-    QString home = QStringLiteral("http://www.example.com");
+    QString home = QStringLiteral(DOMAIN_WHOIS_SITE);
 };

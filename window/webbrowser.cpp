@@ -1,67 +1,76 @@
 #include "webbrowser.h"
 
-#include <QLibrary>
-#include <QUrl>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QStringDecoder>
 
-WebBrowser::WebBrowser(QWidget* parent) : QWidget(parent)
+namespace {
+
+// A banner is one line of HTML; anything much larger is not one.
+constexpr qint64 kMaxPageBytes = 256 * 1024;
+constexpr int kTimeoutMs = 10000;
+
+} // namespace
+
+WebBrowser::WebBrowser(QWidget* parent) : QTextBrowser(parent)
 {
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFocusPolicy(Qt::StrongFocus);
-    // Blank, as a browser that has not loaded anything yet.
-    QPalette blank = palette();
-    blank.setColor(QPalette::Window, Qt::white);
-    setPalette(blank);
-    setAutoFillBackground(true);
+    setTabChangesFocus(true);
+    setOpenLinks(false);
+    document()->setDocumentMargin(2);
+    setPlainText(neutralLine());
+    connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl& link) {
+        if (m_openLink)
+            m_openLink(m_address.resolved(link));
+    });
+}
+
+WebBrowser::~WebBrowser() = default;
+
+QString WebBrowser::neutralLine()
+{
+    return QStringLiteral("欢迎使用域名查询");
 }
 
 void WebBrowser::Navigate(const QString& URL)
 {
-    m_address = URL;
-    if (m_view)
-        m_view->setProperty("url", QUrl(m_address));
+    m_address = QUrl(URL);
 }
 
-namespace {
-
-QtMessageHandler g_forward = nullptr;
-
-// Loaded after the application object exists, the engine warns that it should have been set up
-// before; here that is meant.
-void quietLateEngine(QtMsgType type, const QMessageLogContext& context, const QString& message)
+void WebBrowser::startLoading()
 {
-    if (message.contains(QLatin1String("initialized from a plugin"))
-        || message.contains(QLatin1String("AA_ShareOpenGLContexts must be set before")))
+    if (m_address.isEmpty())
         return;
-    g_forward(type, context, message);
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
+    if (m_reply)
+        m_reply->abort();
+    QNetworkRequest request(m_address);
+    request.setTransferTimeout(kTimeoutMs);
+    m_reply = m_network->get(request);
+    connect(m_reply, &QNetworkReply::downloadProgress, m_reply, [reply = m_reply](qint64 received) {
+        if (received > kMaxPageBytes)
+            reply->abort();
+    });
+    connect(m_reply, &QNetworkReply::finished, this, &WebBrowser::finished);
 }
 
-} // namespace
-
-void WebBrowser::startEngine()
+void WebBrowser::finished()
 {
-    if (m_engineTried || m_modulePath.isEmpty())
+    QNetworkReply* reply = std::exchange(m_reply, nullptr);
+    reply->deleteLater();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray body = reply->readAll();
+    if (reply->error() != QNetworkReply::NoError || status != 200 || body.size() > kMaxPageBytes) {
+        setPlainText(neutralLine());
         return;
-    m_engineTried = true;
-    g_forward = qInstallMessageHandler(quietLateEngine);
-    QLibrary module(m_modulePath);
-    const auto create
-        = reinterpret_cast<CreateBrowserView>(module.resolve(kCreateBrowserViewSymbol));
-    m_view = create ? create(this) : nullptr;
-    qInstallMessageHandler(g_forward);
-    if (!create)
-        qWarning("banner strip stays blank: %s", qPrintable(module.errorString()));
-    if (!m_view)
-        return;
-    m_view->setGeometry(rect());
-    setFocusProxy(m_view);
-    connect(m_view, SIGNAL(loadFinished(bool)), this, SIGNAL(loadFinished(bool)));
-    m_view->show();
-    if (!m_address.isEmpty())
-        m_view->setProperty("url", QUrl(m_address));
-}
-
-void WebBrowser::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    if (m_view)
-        m_view->setGeometry(rect());
+    }
+    // The page names its charset in a meta tag or a byte-order mark; UTF-8 otherwise.
+    QStringDecoder decoder = QStringDecoder::decoderForHtml(body);
+    if (!decoder.isValid())
+        decoder = QStringDecoder(QStringDecoder::Utf8);
+    setHtml(decoder.decode(body));
 }

@@ -1,39 +1,38 @@
 #pragma once
 
-#include <QString>
-#include <QWidget>
+#include <functional>
 
-// The banner strip. The browser engine lives in a module of its own (it is large and slow to
-// load), which startEngine() loads; until then, and for good when the module is missing, the
-// strip stays blank. Navigate never waits: an address given before the engine is up is loaded
-// as soon as it is.
-class WebBrowser : public QWidget
+#include <QTextBrowser>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// The banner strip: the page at an address, fetched in the background and shown with Qt's own
+// rich-text view (Qt's HTML subset, no script). Links in it go to the opener handed in. A page
+// that cannot be fetched leaves a short neutral line.
+class WebBrowser : public QTextBrowser
 {
     Q_OBJECT
 public:
     explicit WebBrowser(QWidget* parent = nullptr);
+    ~WebBrowser() override;
+    Q_DISABLE_COPY_MOVE(WebBrowser)
 
+    // Remembers the address and returns at once; the page is fetched by startLoading().
     void Navigate(const QString& URL);
+    // Fetches the address Navigate was given, if any; the window calls it after its first paint.
+    void startLoading();
+    void setLinkOpener(std::function<void(const QUrl&)> open) { m_openLink = std::move(open); }
 
-    // The module that holds the engine; empty for none.
-    void setEngineModule(const QString& path) { m_modulePath = path; }
-    // Loads the engine module once and creates the browser view in the strip.
-    void startEngine();
-
-signals:
-    // The banner page has finished loading, ok telling whether it loaded.
-    void loadFinished(bool ok);
-
-protected:
-    void resizeEvent(QResizeEvent* event) override;
+    // Shown while nothing has loaded, and for good when the page cannot be had.
+    static QString neutralLine();
 
 private:
-    QString m_modulePath;
-    QString m_address;
-    QWidget* m_view = nullptr;
-    bool m_engineTried = false;
-};
+    void finished();
 
-// The module's one entry point: creates the browser view as a child of parent.
-using CreateBrowserView = QWidget* (*)(QWidget* parent);
-inline constexpr const char* kCreateBrowserViewSymbol = "domainWhoisCreateBrowserView";
+    QUrl m_address;
+    QNetworkAccessManager* m_network = nullptr;
+    QNetworkReply* m_reply = nullptr;
+    std::function<void(const QUrl&)> m_openLink;
+};

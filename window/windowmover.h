@@ -13,16 +13,11 @@ class WindowMover : public QObject
 {
     Q_OBJECT
 public:
-    enum class Kind { None, System, Own };
-
     explicit WindowMover(QWidget* window);
     Q_DISABLE_COPY_MOVE(WindowMover)
 
     // Starts a move for a left press at pressGlobal (screen pixels).
     void start(const QPoint& pressGlobal);
-    bool moving() const { return m_moving; }
-    // How the latest move was made.
-    Kind kind() const { return m_kind; }
 
 signals:
     void finished();
@@ -31,6 +26,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    enum class Kind { None, System, Own };
+
     void finish();
     void pollButton();
 

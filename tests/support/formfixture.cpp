@@ -1,5 +1,6 @@
 #include "formfixture.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QTest>
 
@@ -19,7 +20,7 @@ FormFixture::FormFixture(const QString& whoisBase)
 {
     makeEmptyDatabase(dbPath());
     services.sites.whoisBase = whoisBase;
-    services.sites.banner = QStringLiteral("http://127.0.0.1:9/ad/ad2.html");
+    services.sites.banner.clear();
     services.sites.home = QStringLiteral("http://127.0.0.1:9");
     services.programDir = [this] { return dir.path(); };
     services.openBrowser = [this](const QString& url) {
@@ -27,7 +28,6 @@ FormFixture::FormFixture(const QString& whoisBase)
         return true;
     };
     services.reportError = [this](QWidget*, const QString& message) { messages << message; };
-    services.bannerModule.clear();
 }
 
 Form1& FormFixture::form()
@@ -55,8 +55,9 @@ void FormFixture::sql(const QString& statements) const
 
 QStringList FormFixture::listEntries()
 {
+    QCoreApplication::processEvents();
     QStringList entries;
-    for (int i = 0; i < form().List1->ListCount(); ++i)
+    for (int i = 0; i < form().List1->model()->rowCount(); ++i)
         entries << form().List1->List(i);
     return entries;
 }

@@ -8,7 +8,7 @@
 #include "window/form1.h"
 
 // A Form1 on a temporary program folder with an empty domain.mdb, its messages and browser
-// calls recorded, and no banner engine unless one is asked for.
+// calls recorded, and no banner address unless one is handed in.
 struct FormFixture
 {
     explicit FormFixture(const QString& whoisBase = QStringLiteral("http://127.0.0.1:9/w?d="));
@@ -18,6 +18,7 @@ struct FormFixture
     QString dbPath() const { return dir.filePath(QStringLiteral("domain.mdb")); }
     // Runs statements on domain.mdb behind the program's back.
     void sql(const QString& statements) const;
+    // The entries of List1 as the view shows them.
     QStringList listEntries();
 
     QTemporaryDir dir;
