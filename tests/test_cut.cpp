@@ -23,54 +23,21 @@ void TestCut::cut_data()
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("end");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("between") << "Registrar:ABC-123Whois"
-                             << "Registrar:"
-                             << "Whois"
-                             << "ABC-123";
-    QTest::newRow("colon stays") << "xxVersion:2.0Domainyy"
-                                 << "Version"
-                                 << "Domain"
-                                 << ":2.0";
-    QTest::newRow("no end") << "Registrar:ABC"
-                            << "Registrar:"
-                            << "Whois"
-                            << "";
-    QTest::newRow("end only before") << "WhoisRegistrar:ABC"
-                                     << "Registrar:"
-                                     << "Whois"
-                                     << "";
-    QTest::newRow("no start: from its length") << "0123456789ABWhois"
-                                               << "Registrar:"
-                                               << "Whois"
-                                               << "9AB";
-    QTest::newRow("no start, short") << "012Whois"
-                                     << "Registrar:"
-                                     << "Whois"
-                                     << "";
-    QTest::newRow("case matters") << "xxversion2.0Domain"
-                                  << "Version"
-                                  << "Domain"
-                                  << "ion2.0";
-    QTest::newRow("equal markers") << "NameServer:ns1NameServer:ns2"
-                                   << "NameServer:"
-                                   << "NameServer:"
-                                   << "ns1";
-    QTest::newRow("first occurrence wins") << "SponsoringRegistrar:NetWhois"
-                                           << "Registrar:"
-                                           << "Whois"
-                                           << "Net";
-    QTest::newRow("empty content") << ""
-                                   << "Version"
-                                   << "Domain"
-                                   << "";
-    QTest::newRow("empty start") << "abc"
-                                 << ""
-                                 << "c"
-                                 << "ab";
-    QTest::newRow("start at the end") << "xxVersion"
-                                      << "Version"
-                                      << "n"
-                                      << "";
+    const auto row
+        = [](const char* name, const char* content, const char* start, const char* end,
+              const char* expected) { QTest::newRow(name) << content << start << end << expected; };
+    row("between", "Registrar:ABC-123Whois", "Registrar:", "Whois", "ABC-123");
+    row("colon stays", "xxVersion:2.0Domainyy", "Version", "Domain", ":2.0");
+    row("no end", "Registrar:ABC", "Registrar:", "Whois", "");
+    row("end only before", "WhoisRegistrar:ABC", "Registrar:", "Whois", "");
+    row("no start: from its length", "0123456789ABWhois", "Registrar:", "Whois", "9AB");
+    row("no start, short", "012Whois", "Registrar:", "Whois", "");
+    row("case matters", "xxversion2.0Domain", "Version", "Domain", "ion2.0");
+    row("equal markers", "NameServer:ns1NameServer:ns2", "NameServer:", "NameServer:", "ns1");
+    row("first occurrence wins", "SponsoringRegistrar:NetWhois", "Registrar:", "Whois", "Net");
+    row("empty content", "", "Version", "Domain", "");
+    row("empty start", "abc", "", "c", "ab");
+    row("start at the end", "xxVersion", "Version", "n", "");
 }
 
 void TestCut::cut()
@@ -92,8 +59,8 @@ void TestCut::strip_data()
                            << "";
     QTest::newRow("fifth blank") << QString("a") + ansiBlank() + "b"
                                  << "ab";
-    QTest::newRow("other white space stays") << QString::fromUtf16(u"a\u3000b\u00a0c&nbsp;d")
-                                             << QString::fromUtf16(u"a\u3000b\u00a0c&nbsp;d");
+    const QString otherSpace = QString::fromUtf16(u"a\u3000b\u00a0c&nbsp;d");
+    QTest::newRow("other white space stays") << otherSpace << otherSpace;
 }
 
 void TestCut::strip()

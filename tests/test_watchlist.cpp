@@ -1,7 +1,6 @@
-// The watch list on real SQLite files: the database layer and the Watch, Delete and click
-// commands driven through the window, a second copy of the program, and kills.
+// The watch list on real SQLite files: the Watch, Delete and click commands driven through the
+// window, a second copy of the program, and kills.
 #include <signal.h>
-#include <sys/resource.h>
 
 #include <thread>
 
@@ -15,25 +14,6 @@
 
 namespace {
 
-QStringList column(const QString& path, const char* sql)
-{
-    sqlite3* db = nullptr;
-    sqlite3_open(path.toUtf8().constData(), &db);
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-    QStringList values;
-    while (sqlite3_step(stmt) == SQLITE_ROW)
-        values << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return values;
-}
-
-QStringList storedUrls(const FormFixture& fixture)
-{
-    return column(fixture.dbPath(), "select url from domain order by id");
-}
-
 void watch(Form1& form, const QStringList& texts)
 {
     for (const QString& text : texts) {
@@ -45,28 +25,19 @@ void watch(Form1& form, const QStringList& texts)
 // A copy of the program on a folder, driven through its standard input.
 struct Host
 {
-    explicit Host(const QString& dir)
-    {
-        process.start(TESTHOST, {dir, "http://127.0.0.1:9/w?d=", ""});
-    }
-    ~Host()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
+    explicit Host(const QString& dir) { process.start(TESTHOST, {dir, "http://127.0.0.1:9/", ""}); }
+    ~Host() { kill(); }
     bool waitFor(const QByteArray& text, int ms = 20000)
     {
-        QDeadlineTimer deadline(ms);
-        while (!output.contains(text) && !deadline.hasExpired()) {
+        for (QDeadlineTimer deadline(ms); !output.contains(text) && !deadline.hasExpired();
+             output += process.readAllStandardOutput())
             process.waitForReadyRead(50);
-            output += process.readAllStandardOutput();
-        }
         return output.contains(text);
     }
-    void send(const QByteArray& line) { process.write(line + "\n"); }
     void kill()
     {
-        ::kill(pid_t(process.processId()), SIGKILL);
+        if (process.state() != QProcess::NotRunning)
+            ::kill(pid_t(process.processId()), SIGKILL);
         process.waitForFinished();
         output += process.readAllStandardOutput();
     }
@@ -138,7 +109,6 @@ void TestWatchList::listing_data()
     QTest::newRow("null rows skipped") << "insert into domain values(1,'a'),(2,null),(3,''),(4,42);"
                                        << QStringList {"42", "", "a"};
     QTest::newRow("extra columns") << "alter table domain add column note text default 'n';"
-                                      "alter table domain add column added integer default 7;"
                                       "insert into domain(url) values('x.example'),('y.example');"
                                    << QStringList {"y.example", "x.example"};
 }
@@ -152,12 +122,11 @@ void TestWatchList::listing()
         fixture.sql(rows);
     fixture.form().Form_Load();
     QCOMPARE(fixture.listEntries(), entries);
-    if (QTest::currentDataTag() == QByteArray("extra columns")) {
-        // Watch leaves every other column to its default.
-        watch(fixture.form(), {"z.example"});
-        QCOMPARE(column(fixture.dbPath(), "select note || added from domain where id = 3"),
-            QStringList {"n7"});
-    }
+    // Watch leaves every other column to its default.
+    watch(fixture.form(), {"z.example"});
+    if (QTest::currentDataTag() == QByteArray("extra columns"))
+        QCOMPARE(
+            fixture.rows("select note from domain where url = 'z.example'"), QStringList {"n"});
 }
 
 void TestWatchList::badFileAtStart_data()
@@ -206,7 +175,7 @@ void TestWatchList::watchAppendsAndStores()
     QCOMPARE(fixture.listEntries(),
         (QStringList {
             "two.example", "one.example", "four.example", "a'b.example", "four.example", ""}));
-    QCOMPARE(storedUrls(fixture),
+    QCOMPARE(fixture.rows("select url from domain order by id"),
         (QStringList {
             "one.example", "two.example", "four.example", "a'b.example", "four.example", ""}));
     QCOMPARE(form.List1->ListIndex(), -1);
@@ -221,17 +190,11 @@ void TestWatchList::deleteRemovesEqualRows_data()
 {
     QTest::addColumn<QString>("selected"); // null: nothing selected
     QTest::addColumn<QStringList>("rowsLeft");
-    QTest::newRow("one of two equal")
-        << "dup.example" << QStringList {"a'b.example", "x' or '1'='1", "", "ok.example"};
-    QTest::newRow("quote") << "a'b.example"
-                           << QStringList {
-                                  "x' or '1'='1", "dup.example", "dup.example", "", "ok.example"};
-    QTest::newRow("injection attempt")
-        << "x' or '1'='1"
-        << QStringList {"a'b.example", "dup.example", "dup.example", "", "ok.example"};
-    QTest::newRow("nothing selected") << QString()
-                                      << QStringList {"a'b.example", "x' or '1'='1", "dup.example",
-                                             "dup.example", "", "ok.example"};
+    QTest::newRow("one of two equal") << "dup" << QStringList {"a'b", "x' or '1'='1", ""};
+    QTest::newRow("quote") << "a'b" << QStringList {"x' or '1'='1", "dup", "dup", ""};
+    QTest::newRow("injection attempt") << "x' or '1'='1" << QStringList {"a'b", "dup", "dup", ""};
+    QTest::newRow("nothing selected")
+        << QString() << QStringList {"a'b", "x' or '1'='1", "dup", "dup", ""};
 }
 
 void TestWatchList::deleteRemovesEqualRows()
@@ -241,7 +204,7 @@ void TestWatchList::deleteRemovesEqualRows()
     FormFixture fixture;
     Form1& form = fixture.form();
     form.Form_Load();
-    watch(form, {"a'b.example", "x' or '1'='1", "dup.example", "dup.example", "", "ok.example"});
+    watch(form, {"a'b", "x' or '1'='1", "dup", "dup", ""});
     QStringList entries = fixture.listEntries();
     const int row = selected.isNull() ? -1 : int(entries.indexOf(selected));
     form.List1->setListIndex(row);
@@ -249,7 +212,7 @@ void TestWatchList::deleteRemovesEqualRows()
     if (row >= 0)
         entries.removeAt(row);
     QCOMPARE(fixture.listEntries(), entries);
-    QCOMPARE(storedUrls(fixture), rowsLeft);
+    QCOMPARE(fixture.rows("select url from domain order by id"), rowsLeft);
     QCOMPARE(form.List1->ListIndex(), -1);
     QVERIFY(fixture.messages.isEmpty());
 }
@@ -264,48 +227,26 @@ void TestWatchList::failedCommandsAreReported()
         form.List1->setListIndex(0);
         QTest::mouseClick(form.Command3, Qt::LeftButton);
     };
-    const auto lastMessageHas = [&fixture](const char* reason) {
-        return fixture.messages.back().contains(fixture.dbPath())
-            && fixture.messages.back().contains(reason);
-    };
-
     // The file gone: Delete keeps the entry, Watch appends it all the same.
     const QString moved = fixture.dbPath() + ".away";
     QVERIFY(QFile::rename(fixture.dbPath(), moved));
     deleteFirst();
-    QVERIFY(lastMessageHas("文件不存在"));
     watch(form, {"new.example"});
     QCOMPARE(fixture.messages.size(), 2);
-    QVERIFY(lastMessageHas("文件不存在"));
+    for (const QString& message : fixture.messages)
+        QVERIFY(message.contains(fixture.dbPath()) && message.contains("文件不存在"));
     QCOMPARE(fixture.listEntries(), (QStringList {"kept.example", "new.example"}));
     QVERIFY(QFile::rename(moved, fixture.dbPath()));
-
     // A statement refused: the table has gone.
     fixture.sql("alter table domain rename to other");
     deleteFirst();
     QCOMPARE(fixture.messages.size(), 3);
     QVERIFY(fixture.messages.back().contains("no such table"));
     fixture.sql("alter table other rename to domain");
-
-    // The disk full: no file may grow, so the journal cannot be written.
-    rlimit limit {};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    const rlimit before = limit;
-    const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-    limit.rlim_cur = 512;
-    setrlimit(RLIMIT_FSIZE, &limit);
-    watch(form, {"full.example"});
-    setrlimit(RLIMIT_FSIZE, &before);
-    ::signal(SIGXFSZ, oldHandler);
-    QCOMPARE(fixture.messages.size(), 4);
-    QVERIFY(lastMessageHas("无法保存"));
-    QCOMPARE(fixture.listEntries().size(), 3);
-
     // Nothing was left open: with the file sound again, commands work.
     deleteFirst();
-    QCOMPARE(fixture.messages.size(), 4);
-    QCOMPARE(fixture.listEntries(), (QStringList {"new.example", "full.example"}));
-    QCOMPARE(storedUrls(fixture), QStringList {});
+    QCOMPARE(fixture.messages.size(), 3);
+    QCOMPARE(fixture.listEntries(), QStringList {"new.example"});
 }
 
 void TestWatchList::waitsForAnotherCopy()
@@ -330,7 +271,7 @@ void TestWatchList::waitsForAnotherCopy()
     sqlite3_close(other);
     QCOMPARE(fixture.messages.size(), 1);
     QVERIFY2(fixture.messages.front().contains("locked"), qPrintable(fixture.messages.front()));
-    QCOMPARE(storedUrls(fixture), QStringList {"a.example"});
+    QCOMPARE(fixture.rows("select url from domain"), QStringList {"a.example"});
 }
 
 void TestWatchList::clickQueries()
@@ -359,14 +300,13 @@ void TestWatchList::onlyLeftPressSelects_data()
     QTest::addColumn<int>("row"); // pressed; entry 0 is selected before
     QTest::addColumn<int>("selected");
     QTest::addColumn<int>("queries");
-    QTest::newRow("left on another") << Qt::LeftButton << Qt::KeyboardModifiers() << 1 << 1 << 1;
-    QTest::newRow("right on another") << Qt::RightButton << Qt::KeyboardModifiers() << 1 << 0 << 0;
-    QTest::newRow("middle on another")
-        << Qt::MiddleButton << Qt::KeyboardModifiers() << 1 << 0 << 0;
+    const Qt::KeyboardModifiers none;
+    QTest::newRow("left on another") << Qt::LeftButton << none << 1 << 1 << 1;
+    QTest::newRow("right on another") << Qt::RightButton << none << 1 << 0 << 0;
+    QTest::newRow("middle on another") << Qt::MiddleButton << none << 1 << 0 << 0;
     QTest::newRow("Ctrl left on the selected")
         << Qt::LeftButton << Qt::KeyboardModifiers(Qt::ControlModifier) << 0 << 0 << 1;
-    QTest::newRow("right below the entries")
-        << Qt::RightButton << Qt::KeyboardModifiers() << 5 << 0 << 0;
+    QTest::newRow("right below the entries") << Qt::RightButton << none << 5 << 0 << 0;
 }
 
 // What "删除" deletes is what the text box and the labels show: only a click changes both.
@@ -406,8 +346,7 @@ void TestWatchList::recordSetOutlivesConnection()
         QCOMPARE(rs.RecordCount(), 1);
     }
     QCOMPARE(rs.State(), int(adodb::adStateClosed));
-    // The file is free again: a writer need not wait.
-    fixture.sql("insert into domain values(2,'b.example')");
+    fixture.sql("insert into domain values(2,'b.example')"); // the file is free again
 }
 
 void TestWatchList::survivesBeingKilled()
@@ -420,23 +359,20 @@ void TestWatchList::survivesBeingKilled()
     for (int round = 0; round < 10; ++round) {
         Host host(dir.path());
         QVERIFY(host.waitFor("shown"));
-        host.send("watch-loop r" + QByteArray::number(round) + "-");
+        host.process.write("watch-loop r" + QByteArray::number(round) + "-\n");
         QVERIFY(host.waitFor("stored"));
         host.waitFor("never", int(random.bounded(10, 300)));
         host.kill();
         QVERIFY(host.lines("error: ").isEmpty());
         stored += host.lines("stored ");
     }
-    QCOMPARE(column(path, "pragma integrity_check"), QStringList {"ok"});
-    const QStringList rows = column(path, "select url from domain order by id desc");
+    QCOMPARE(databaseRows(path, "pragma integrity_check"), QStringList {"ok"});
+    const QStringList rows = databaseRows(path, "select url from domain order by id desc");
     for (const QString& text : stored)
         QVERIFY2(rows.contains(text), qPrintable(text));
-    qInfo("10 kills: %lld domains reported stored, %lld rows kept", qint64(stored.size()),
-        qint64(rows.size()));
-
     Host after(dir.path());
     QVERIFY(after.waitFor("shown"));
-    after.send("list");
+    after.process.write("list\n");
     QVERIFY(after.waitFor("list "));
     QCOMPARE(after.lines("list ").front().split('|'), rows);
 }
@@ -445,19 +381,18 @@ void TestWatchList::survivesBeingKilled()
 void TestWatchList::twoCopies()
 {
     QTemporaryDir dir;
-    makeEmptyDatabase(dir.filePath("domain.mdb"));
-    Host a(dir.path());
-    Host b(dir.path());
+    const QString path = dir.filePath("domain.mdb");
+    makeEmptyDatabase(path);
+    Host a(dir.path()), b(dir.path());
     QVERIFY(a.waitFor("shown") && b.waitFor("shown"));
-    a.send("watch-loop a");
-    b.send("watch-loop b");
-    QVERIFY(a.waitFor("stored a5") && b.waitFor("stored b5"));
+    a.process.write("watch-loop a\n");
+    b.process.write("watch-loop b\n");
+    QVERIFY(a.waitFor("stored a20") && b.waitFor("stored b20"));
     a.kill();
     b.kill();
-    for (Host* host : {&a, &b})
-        QVERIFY2(host->lines("error: ").isEmpty(), qPrintable(host->lines("error: ").join('\n')));
-    QCOMPARE(column(dir.filePath("domain.mdb"), "pragma integrity_check"), QStringList {"ok"});
-    const QStringList rows = column(dir.filePath("domain.mdb"), "select url from domain");
+    QVERIFY(a.lines("error: ").isEmpty() && b.lines("error: ").isEmpty());
+    QCOMPARE(databaseRows(path, "pragma integrity_check"), QStringList {"ok"});
+    const QStringList rows = databaseRows(path, "select url from domain");
     for (const QString& text : a.lines("stored ") + b.lines("stored "))
         QVERIFY2(rows.contains(text), qPrintable(text));
 }

@@ -18,84 +18,62 @@
 
 namespace {
 
+int errors = 0;
+
 void say(const QString& line)
 {
     std::printf("%s\n", line.toUtf8().constData());
     std::fflush(stdout);
 }
 
-class Driver : public QObject
+void run(Form1& form, const QString& line)
 {
-public:
-    explicit Driver(Form1& form) : QObject(&form), m_form(form)
-    {
-        auto* input = new QSocketNotifier(0, QSocketNotifier::Read, this);
-        connect(input, &QSocketNotifier::activated, this, &Driver::readLine);
-        // After the window's own pull-back, which was connected first.
-        auto* mover = form.findChild<WindowMover*>();
-        connect(mover, &WindowMover::finished, this,
-            [this] { say(QStringLiteral("dropped %1 %2").arg(m_form.x()).arg(m_form.y())); });
+    const QString verb = line.section(u' ', 0, 0);
+    const QString rest = line.section(u' ', 1);
+    if (verb == u"click") {
+        auto* control = form.findChild<QWidget*>(rest);
+        QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
+    } else if (verb == u"type") {
+        form.tb_url->setText(rest);
+    } else if (verb == u"pick") {
+        form.List1->setListIndex(rest.toInt());
+    } else if (verb == u"list") {
+        QStringList entries;
+        for (int i = 0; i < form.List1->model()->rowCount(); ++i)
+            entries << form.List1->List(i);
+        say(QStringLiteral("list ") + entries.join(u'|'));
+    } else if (verb == u"watch-loop") {
+        auto* timer = new QTimer(&form);
+        QObject::connect(timer, &QTimer::timeout, &form, [&form, rest, next = 0]() mutable {
+            const QString text = rest + QString::number(next++);
+            form.tb_url->setText(text);
+            const int before = errors;
+            QTest::mouseClick(form.Command2, Qt::LeftButton);
+            if (errors == before)
+                say(QStringLiteral("stored ") + text);
+        });
+        timer->start(0);
     }
+}
 
-    // Runs every whole line that has arrived on standard input.
-    void readLine()
-    {
-        char buffer[4096];
-        const ssize_t n = ::read(0, buffer, sizeof buffer);
-        if (n <= 0) {
-            QCoreApplication::exit(3);
-            return;
-        }
-        m_pending.append(buffer, n);
-        qsizetype end;
-        while ((end = m_pending.indexOf('\n')) >= 0) {
-            const QString line = QString::fromUtf8(m_pending.left(end));
-            m_pending.remove(0, end + 1);
-            run(line);
-        }
-    }
-
-    void run(const QString& line)
-    {
-        const QString verb = line.section(u' ', 0, 0);
-        const QString rest = line.section(u' ', 1);
-        if (verb == u"click") {
-            auto* control = m_form.findChild<QWidget*>(rest);
-            QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
-        } else if (verb == u"type") {
-            m_form.tb_url->setText(rest);
-        } else if (verb == u"pick") {
-            m_form.List1->setListIndex(rest.toInt());
-        } else if (verb == u"list") {
-            QStringList entries;
-            for (int i = 0; i < m_form.List1->model()->rowCount(); ++i)
-                entries << m_form.List1->List(i);
-            say(QStringLiteral("list ") + entries.join(u'|'));
-        } else if (verb == u"watch-loop") {
-            m_prefix = rest;
-            QTimer::singleShot(0, this, &Driver::watchOnce);
-        }
-    }
-
-    void watchOnce()
-    {
-        const QString text = m_prefix + QString::number(m_next++);
-        m_form.tb_url->setText(text);
-        const int errorsBefore = errors;
-        QTest::mouseClick(m_form.Command2, Qt::LeftButton, {}, m_form.Command2->rect().center());
-        if (errors == errorsBefore)
-            say(QStringLiteral("stored ") + text);
-        QTimer::singleShot(0, this, &Driver::watchOnce);
-    }
-
-    static inline int errors = 0;
-
-private:
-    Form1& m_form;
-    QByteArray m_pending;
-    QString m_prefix;
-    int m_next = 0;
-};
+// Hands the window, once it is up, to the lines arriving on standard input.
+void drive(Form1& form)
+{
+    auto* notifier = new QSocketNotifier(0, QSocketNotifier::Read, &form);
+    QObject::connect(
+        notifier, &QSocketNotifier::activated, &form, [&form, pending = QByteArray()]() mutable {
+            char buffer[4096];
+            const ssize_t n = ::read(0, buffer, sizeof buffer);
+            if (n <= 0)
+                QCoreApplication::exit(3);
+            pending.append(buffer, std::max<ssize_t>(n, 0));
+            for (qsizetype end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1))
+                run(form, QString::fromUtf8(pending.left(end)));
+        });
+    QObject::connect(form.findChild<WindowMover*>(), &WindowMover::finished, &form,
+        [&form] { say(QStringLiteral("dropped %1 %2").arg(form.x()).arg(form.y())); });
+    say(QStringLiteral("shown"));
+}
 
 } // namespace
 
@@ -111,21 +89,17 @@ int main(int argc, char* argv[])
     services.sites.banner = QString::fromLocal8Bit(argv[3]);
     services.sites.home = QStringLiteral("http://127.0.0.1:9/");
     services.reportError = [](QWidget*, const QString& message) {
-        ++Driver::errors;
+        ++errors;
         say(QStringLiteral("error: ") + QString(message).replace(u'\n', u' '));
     };
     services.openBrowser = [](const QString& url) {
         say(QStringLiteral("opened ") + url);
         return true;
     };
-    // Once the window is up, hand it to the driver.
     QTimer::singleShot(0, [] {
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (auto* form = qobject_cast<Form1*>(window)) {
-                new Driver(*form);
-                say(QStringLiteral("shown"));
-            }
-        }
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* form = qobject_cast<Form1*>(window))
+                drive(*form);
     });
     return runForm1(std::move(services));
 }

@@ -16,6 +16,20 @@ void makeEmptyDatabase(const QString& path)
     sqlite3_close(db);
 }
 
+QStringList databaseRows(const QString& path, const char* query)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open(path.toUtf8().constData(), &db);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, query, -1, &stmt, nullptr);
+    QStringList values;
+    while (sqlite3_step(stmt) == SQLITE_ROW)
+        values << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return values;
+}
+
 FormFixture::FormFixture(const QString& whoisBase)
 {
     makeEmptyDatabase(dbPath());
@@ -51,6 +65,11 @@ void FormFixture::sql(const QString& statements) const
     sqlite3_free(error);
     sqlite3_close(db);
     QVERIFY2(rc == SQLITE_OK, qPrintable(reason));
+}
+
+QStringList FormFixture::rows(const char* query) const
+{
+    return databaseRows(dbPath(), query);
 }
 
 QStringList FormFixture::listEntries()

@@ -18,6 +18,8 @@ struct FormFixture
     QString dbPath() const { return dir.filePath(QStringLiteral("domain.mdb")); }
     // Runs statements on domain.mdb behind the program's back.
     void sql(const QString& statements) const;
+    // The first column of a query on domain.mdb.
+    QStringList rows(const char* query) const;
     // The entries of List1 as the view shows them.
     QStringList listEntries();
 
@@ -30,3 +32,5 @@ struct FormFixture
 
 // Makes an empty watch list at path from the schema kept with the program.
 void makeEmptyDatabase(const QString& path);
+// The first column of a query on the database at path.
+QStringList databaseRows(const QString& path, const char* query);

@@ -2,12 +2,12 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <QList>
+#include <cstring>
+
 #include <QStringEncoder>
+
+#include <microhttpd.h>
 
 QByteArray gbk(const QString& text)
 {
@@ -15,57 +15,131 @@ QByteArray gbk(const QString& text)
     return encoder.encode(text);
 }
 
-TestHttpServer::TestHttpServer()
+namespace {
+
+void* startRequest(void*, const char* uri, MHD_Connection*)
 {
-    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0
-        || ::listen(m_listener, 16) != 0 || ::pipe(m_wake) != 0)
-        qFatal("test server cannot listen");
-    ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-    m_port = ntohs(address.sin_port);
-    m_acceptor = std::thread([this] {
-        for (;;) {
-            pollfd fds[2] = {{m_listener, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-            ::poll(fds, 2, -1);
-            if (m_stopping)
-                return;
-            const int client = ::accept(m_listener, nullptr, nullptr);
-            if (client < 0)
-                continue;
-            const std::lock_guard lock(m_mutex);
-            ++m_answering;
-            std::thread([this, client] {
-                answer(client);
-                const std::lock_guard lock(m_mutex);
-                --m_answering;
-                m_allAnswered.notify_all();
-            }).detach();
-        }
-    });
+    return new TestHttpServer::Request {uri, {}};
+}
+
+void endRequest(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode)
+{
+    delete static_cast<TestHttpServer::Request*>(*state);
+}
+
+MHD_Result addHeader(void* lines, MHD_ValueKind, const char* name, const char* value)
+{
+    *static_cast<QByteArray*>(lines) += QByteArray(name).toLower() + ": " + value + "\n";
+    return MHD_YES;
+}
+
+ssize_t readBody(void* body, uint64_t at, char* buffer, size_t max)
+{
+    const auto* bytes = static_cast<QByteArray*>(body);
+    if (at >= uint64_t(bytes->size()))
+        return MHD_CONTENT_READER_END_OF_STREAM;
+    const size_t n = std::min(max, size_t(bytes->size() - qsizetype(at)));
+    std::memcpy(buffer, bytes->constData() + at, n);
+    return ssize_t(n);
+}
+
+MHD_Result answer(void* server, MHD_Connection* connection, const char*, const char*, const char*,
+    const char*, size_t* uploadSize, void** state)
+{
+    auto* request = static_cast<TestHttpServer::Request*>(*state);
+    if (*uploadSize != 0) { // request bodies are not looked at
+        *uploadSize = 0;
+        return MHD_YES;
+    }
+    MHD_get_connection_values(connection, MHD_HEADER_KIND, addHeader, &request->headers);
+    auto* self = static_cast<TestHttpServer*>(server);
+    const TestHttpServer::Response reply = self->take(*request);
+    if (reply.onRequest)
+        reply.onRequest();
+    if (reply.neverAnswer) {
+        self->waitUntilStopped();
+        return MHD_NO;
+    }
+    MHD_Response* response = nullptr;
+    if (reply.withLength) {
+        response = MHD_create_response_from_buffer(size_t(reply.body.size()),
+            const_cast<char*>(reply.body.constData()), MHD_RESPMEM_MUST_COPY);
+    } else {
+        response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, readBody,
+            new QByteArray(reply.body), [](void* body) { delete static_cast<QByteArray*>(body); });
+        MHD_set_response_options(response, MHD_RF_HTTP_1_0_COMPATIBLE_STRICT, MHD_RO_END);
+    }
+    MHD_add_response_header(response, "Content-Type", "text/html; charset=gbk");
+    for (const auto& [name, value] : reply.headers)
+        MHD_add_response_header(response, name.constData(), value.constData());
+    const MHD_Result queued = MHD_queue_response(connection, unsigned(reply.status), response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+} // namespace
+
+TestHttpServer::TestHttpServer(const char* address) : m_address(address)
+{
+    sockaddr_in at {};
+    at.sin_family = AF_INET;
+    inet_pton(AF_INET, address, &at.sin_addr);
+    m_daemon = MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0,
+        nullptr, nullptr, answer, this, MHD_OPTION_SOCK_ADDR, &at, MHD_OPTION_URI_LOG_CALLBACK,
+        startRequest, nullptr, MHD_OPTION_NOTIFY_COMPLETED, endRequest, nullptr, MHD_OPTION_END);
+    if (!m_daemon)
+        qFatal("test server cannot listen on %s", address);
+    m_port = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT)->port;
 }
 
 TestHttpServer::~TestHttpServer()
 {
-    m_stopping = true;
-    (void)!::write(m_wake[1], "x", 1);
-    m_acceptor.join();
-    std::unique_lock lock(m_mutex);
-    m_allAnswered.wait(lock, [this] { return m_answering == 0; });
-    for (int fd : {m_listener, m_wake[0], m_wake[1]})
-        ::close(fd);
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_stopped.notify_all();
+    MHD_stop_daemon(m_daemon);
+}
+
+QString TestHttpServer::base() const
+{
+    return QStringLiteral("http://%1:%2").arg(QString::fromLatin1(m_address)).arg(m_port);
 }
 
 void TestHttpServer::route(const QByteArray& path, Response response)
 {
-    const std::lock_guard lock(m_mutex);
-    m_routes[path] = std::move(response);
+    route(path, [response](const Request&) { return response; });
 }
 
-std::vector<QByteArray> TestHttpServer::requests() const
+void TestHttpServer::route(const QByteArray& path, Handler handler)
+{
+    const std::lock_guard lock(m_mutex);
+    m_routes[path] = std::move(handler);
+}
+
+TestHttpServer::Response TestHttpServer::take(const Request& request)
+{
+    Handler handler;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_requests.push_back(request);
+        const qsizetype query = request.target.indexOf('?');
+        const auto found = m_routes.find(query < 0 ? request.target : request.target.left(query));
+        if (found != m_routes.end())
+            handler = found->second;
+    }
+    return handler ? handler(request)
+                   : Response {404, "<html><body><h1>404 Not Found</h1></body></html>"};
+}
+
+void TestHttpServer::waitUntilStopped()
+{
+    std::unique_lock lock(m_mutex);
+    m_stopped.wait(lock, [this] { return m_stopping; });
+}
+
+std::vector<TestHttpServer::Request> TestHttpServer::requests() const
 {
     const std::lock_guard lock(m_mutex);
     return m_requests;
@@ -74,49 +148,7 @@ std::vector<QByteArray> TestHttpServer::requests() const
 std::vector<QByteArray> TestHttpServer::targets() const
 {
     std::vector<QByteArray> result;
-    for (const QByteArray& request : requests())
-        result.push_back(request.split(' ').value(1));
+    for (const Request& request : requests())
+        result.push_back(request.target);
     return result;
-}
-
-void TestHttpServer::answer(int client)
-{
-    QByteArray head;
-    char buffer[4096];
-    while (!head.contains("\r\n\r\n") && !m_stopping) {
-        pollfd fds[2] = {{client, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        ::poll(fds, 2, -1);
-        const ssize_t n = m_stopping ? 0 : ::read(client, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        head.append(buffer, n);
-    }
-    Response response {404, "<html><body><h1>404 Not Found</h1></body></html>"};
-    {
-        const std::lock_guard lock(m_mutex);
-        m_requests.push_back(head);
-        const QByteArray target = head.split(' ').value(1);
-        const qsizetype query = target.indexOf('?');
-        const auto found = m_routes.find(query < 0 ? target : target.left(query));
-        if (found != m_routes.end())
-            response = found->second;
-    }
-    if (response.onRequest)
-        response.onRequest();
-    if (response.neverAnswer) {
-        pollfd wake {m_wake[0], POLLIN, 0};
-        ::poll(&wake, 1, -1);
-    } else {
-        QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status)
-            + " Whatever\r\nContent-Type: text/html; charset=gbk\r\nConnection: close\r\n";
-        if (response.withLength)
-            reply += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-        reply += "\r\n" + response.body;
-        for (qsizetype sent = 0, n = 0; sent < reply.size() && !m_stopping; sent += n) {
-            n = ::send(client, reply.constData() + sent, size_t(reply.size() - sent), MSG_NOSIGNAL);
-            if (n <= 0)
-                break;
-        }
-    }
-    ::close(client);
 }

@@ -1,53 +1,64 @@
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QString>
 
-// A small HTTP server on 127.0.0.1 and a free port, answering from threads of its own, so that
-// the program's blocking fetch on the test's main thread can be served.
+struct MHD_Daemon;
+
+// An HTTP server on a loopback address and a free port, answering on threads of its own, so that
+// a blocking fetch on the test's main thread can be served.
 class TestHttpServer
 {
 public:
+    struct Request
+    {
+        QByteArray target; // as sent, before any decoding
+        QByteArray headers; // "name: value" lines, names in lower case
+    };
     struct Response
     {
         int status = 200;
         QByteArray body;
         bool withLength = true; // false: the body ends when the connection closes
-        bool neverAnswer = false; // reads the request, then says nothing
+        bool neverAnswer = false; // takes the request, then says nothing
         std::function<void()> onRequest; // runs on the server's thread as the request arrives
+        QList<QPair<QByteArray, QByteArray>> headers;
     };
+    using Handler = std::function<Response(const Request&)>;
 
-    TestHttpServer();
+    explicit TestHttpServer(const char* address = "127.0.0.1");
     ~TestHttpServer();
+    TestHttpServer(const TestHttpServer&) = delete;
+    TestHttpServer& operator=(const TestHttpServer&) = delete;
 
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+    QString base() const;
     // Answers requests whose path (the target up to '?') is path; others get a 404 page.
     void route(const QByteArray& path, Response response);
-    // The request heads received so far, and their targets.
-    std::vector<QByteArray> requests() const;
+    void route(const QByteArray& path, Handler handler);
+    std::vector<Request> requests() const;
     std::vector<QByteArray> targets() const;
 
-private:
-    void answer(int client);
+    // For the server's callbacks.
+    Response take(const Request& request);
+    void waitUntilStopped();
 
-    int m_listener = -1;
-    int m_wake[2] = {-1, -1};
+private:
+    QByteArray m_address;
     quint16 m_port = 0;
-    std::atomic<bool> m_stopping {false};
+    MHD_Daemon* m_daemon = nullptr;
     mutable std::mutex m_mutex;
-    std::map<QByteArray, Response> m_routes;
-    std::vector<QByteArray> m_requests;
-    int m_answering = 0; // connections being answered, under m_mutex
-    std::condition_variable m_allAnswered;
-    std::thread m_acceptor;
+    std::condition_variable m_stopped;
+    bool m_stopping = false;
+    std::map<QByteArray, Handler> m_routes;
+    std::vector<Request> m_requests;
 };
 
 // text encoded as GBK, the whois service's code page.
