@@ -1,6 +1,6 @@
 // testhost DIR WHOIS_BASE BANNER
 // The program with its addresses and folder handed in, driven line by line from standard input:
-//   click NAME | type TEXT | pick ROW (selects, no click) | list | watch-loop PREFIX
+//   click NAME | type TEXT | pick ROW (selects, no click) | list | labels | watch-loop PREFIX
 // It prints "shown" once the window is up, "error: …" for every message it would show,
 // "stored TEXT" for every watched text the database took, and "dropped X Y" after every move
 // of the window.
@@ -42,6 +42,11 @@ void run(Form1& form, const QString& line)
         for (int i = 0; i < form.List1->model()->rowCount(); ++i)
             entries << form.List1->List(i);
         say(QStringLiteral("list ") + entries.join(u'|'));
+    } else if (verb == u"labels") {
+        const QStringList shown
+            = {form.lb_url->text(), form.lb_cop->text(), form.lb_truename->text(),
+                form.lb_mail->text(), form.lb_bdate->text(), form.lb_edate->text()};
+        say(QStringLiteral("labels ") + shown.join(u'|'));
     } else if (verb == u"watch-loop") {
         auto* timer = new QTimer(&form);
         QObject::connect(timer, &QTimer::timeout, &form, [&form, rest, next = 0]() mutable {

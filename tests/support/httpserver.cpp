@@ -7,12 +7,43 @@
 
 #include <QStringEncoder>
 
+#include <curl/curl.h>
 #include <microhttpd.h>
 
 QByteArray gbk(const QString& text)
 {
     QStringEncoder encoder("GBK");
     return encoder.encode(text);
+}
+
+HttpGot httpRequest(
+    const QString& url, const char* method, const QList<QByteArray>& headers, long timeoutMs)
+{
+    HttpGot got;
+    CURL* curl = curl_easy_init();
+    const QByteArray address = url.toUtf8();
+    curl_slist* list = nullptr;
+    for (const QByteArray& header : headers)
+        list = curl_slist_append(list, header.constData());
+    const auto collect = +[](char* data, size_t size, size_t count, void* into) {
+        static_cast<QByteArray*>(into)->append(data, qsizetype(size * count));
+        return size * count;
+    };
+    curl_easy_setopt(curl, CURLOPT_URL, address.constData());
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, long(qstrcmp(method, "HEAD") == 0));
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &got.body);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collect);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &got.headers);
+    if (curl_easy_perform(curl) == CURLE_OK)
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &got.status);
+    curl_slist_free_all(list);
+    curl_easy_cleanup(curl);
+    return got;
 }
 
 namespace {

@@ -61,5 +61,15 @@ private:
     std::vector<Request> m_requests;
 };
 
+// What a plain HTTP request got back.
+struct HttpGot
+{
+    long status = 0; // 0: no answer
+    QByteArray headers;
+    QByteArray body;
+};
+HttpGot httpRequest(const QString& url, const char* method = "GET",
+    const QList<QByteArray>& headers = {}, long timeoutMs = 30000);
+
 // text encoded as GBK, the whois service's code page.
 QByteArray gbk(const QString& text);

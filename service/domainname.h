@@ -1,0 +1,22 @@
+#pragma once
+
+#include <optional>
+
+#include <QByteArray>
+#include <QString>
+
+// The longest query text taken, in octets after percent-decoding: a whole domain name's length.
+constexpr qsizetype kMaxQueryOctets = 253;
+
+// The text a user typed, as it arrived in the query (percent-decoding done): UTF-8 when it is
+// valid UTF-8, GBK otherwise.
+QString decodeTyped(const QByteArray& octets);
+
+// What is looked up for typed text: blanks trimmed, lower-cased, the host taken out of a pasted
+// address, an internationalised name in its ASCII form (UTS #46), reduced to the registrable
+// domain by the public suffix list ("www.example.com.cn" -> "example.com.cn"). None when the text
+// is no domain name: empty, too long, malformed, or a public suffix itself.
+std::optional<QString> registrableDomain(const QString& typed);
+
+// The top-level label of an ASCII domain name.
+QString topLevel(const QString& domain);

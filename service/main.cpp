@@ -1,0 +1,103 @@
+// domain-whois-service: the whois web service behind the program's fixed address.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include "service/whoisservice.h"
+
+namespace {
+
+// "HOST:PORT", "[V6]:PORT", or HOST alone with the default port.
+std::optional<std::pair<QString, quint16>> hostAndPort(const QString& text, quint16 defaultPort)
+{
+    QString host = text;
+    quint16 port = defaultPort;
+    const qsizetype colon = text.lastIndexOf(u':');
+    if (colon > 0 && (text.count(u':') == 1 || text.startsWith(u'['))) {
+        bool ok = false;
+        port = quint16(text.mid(colon + 1).toUInt(&ok));
+        if (!ok)
+            return std::nullopt;
+        host = text.left(colon);
+    }
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    if (host.isEmpty())
+        return std::nullopt;
+    return std::pair {host, port};
+}
+
+[[noreturn]] void usageError(const QString& message)
+{
+    std::fprintf(stderr, "domain-whois-service: %s\n", qPrintable(message));
+    std::exit(2);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("domain-whois-service"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "The whois web service of domain-whois: answers GET /cgi-bin/whois?domain=NAME with a GBK\n"
+        "page the program reads, from look-ups at the registries, and serves the banner\n"
+        "(/ad/ad2.html) and the home page (/). Logs one line per look-up to standard error."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption listen(QStringLiteral("listen"),
+        QStringLiteral("Address and port to listen on (default 127.0.0.1:8043)."),
+        QStringLiteral("ADDR:PORT"), QStringLiteral("127.0.0.1:8043"));
+    const QCommandLineOption iana(QStringLiteral("iana-whois"),
+        QStringLiteral("Whois server that names each TLD's server (default whois.iana.org:43). "
+                       "Always allowed, even on loopback."),
+        QStringLiteral("HOST[:PORT]"), QStringLiteral("whois.iana.org:43"));
+    const QCommandLineOption loopback(QStringLiteral("allow-loopback-upstreams"),
+        QStringLiteral("Tests only: referrals and resolved addresses in 127.0.0.0/8 may be "
+                       "reached. Private, link-local and multicast ones stay refused."));
+    parser.addOptions({listen, iana, loopback});
+    parser.process(app);
+
+    ServiceSettings settings;
+    const auto at = hostAndPort(parser.value(listen), 8043);
+    if (!at || QHostAddress(at->first).isNull())
+        usageError(QStringLiteral("--listen wants ADDR:PORT with a numeric address"));
+    settings.listen = {QHostAddress(at->first), at->second};
+    const auto ianaAt = hostAndPort(parser.value(iana), 43);
+    if (!ianaAt)
+        usageError(QStringLiteral("--iana-whois wants HOST[:PORT]"));
+    settings.registries.ianaHost = ianaAt->first;
+    settings.registries.ianaPort = ianaAt->second;
+    settings.registries.allowLoopback = parser.isSet(loopback);
+
+    // Thousands of clients at once need thousands of descriptors.
+    rlimit files {};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    // Runs until told to stop; the service's own threads do the work.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    try {
+        WhoisService service(settings);
+        std::fprintf(stderr, "domain-whois-service: listening on http://%s:%u\n",
+            qPrintable(settings.listen.address.toString()), unsigned(service.port()));
+        int signal = 0;
+        sigwait(&stop, &signal);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "domain-whois-service: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}

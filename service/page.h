@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include "query/whois.h"
+#include "service/record.h"
+#include "service/reply.h"
+
+// What the window must show for a look-up (the five labels beside the domain).
+WhoisFacts intendedFacts(const LookupResult& result);
+
+// The whois page for a look-up of domain (its ASCII form; empty when the text was none), in one
+// of the two layouts the program reads, GBK-encoded. Every page is read back as the program
+// reads it; one that would read back otherwise than intendedFacts() is never sent.
+Reply whoisPage(const QString& domain, const LookupResult& result);
+
+// A value as the window can show it: GBK-encodable ("?" for what is not), on one line, its
+// ASCII blanks turned into ideographic spaces, which the program's blank stripping keeps.
+QString displayValue(const QString& value);

@@ -1,0 +1,34 @@
+#include "record.h"
+
+void DomainRecord::fillFrom(const DomainRecord& other)
+{
+    if (registrar.isEmpty())
+        registrar = other.registrar;
+    if (registrant.isEmpty())
+        registrant = other.registrant;
+    if (email.isEmpty())
+        email = other.email;
+    if (!created.isValid())
+        created = other.created;
+    if (!expires.isValid())
+        expires = other.expires;
+    if (nameServers.isEmpty())
+        nameServers = other.nameServers;
+}
+
+const char* outcomeName(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Registered:
+        return "registered";
+    case Outcome::NotRegistered:
+        return "not-registered";
+    case Outcome::NotADomain:
+        return "not-a-domain";
+    case Outcome::RateLimited:
+        return "rate-limited";
+    case Outcome::Unavailable:
+        return "unavailable";
+    }
+    return "?";
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <mutex>
+#include <optional>
+
+#include <QHash>
+
+#include "service/politeness.h"
+#include "service/record.h"
+#include "service/upstream.h"
+
+struct RegistrySettings
+{
+    // Where TLDs' whois servers are asked for; the operator's choice, so never refused.
+    QString ianaHost = QStringLiteral("whois.iana.org");
+    quint16 ianaPort = 43;
+    // Tests only: upstreams in 127.0.0.0/8 may be reached.
+    bool allowLoopback = false;
+    int perServerPerMinute = 30;
+    Resolver resolve = systemResolve;
+    std::function<Clock::time_point()> now = Clock::now;
+};
+
+// Looks a registrable domain up at the registries over port 43: IANA names the TLD's server,
+// which may refer to the registrar's. Safe to call from many threads at once.
+class Registries
+{
+public:
+    explicit Registries(RegistrySettings settings);
+
+    LookupResult lookUp(const QString& domain, Deadline deadline);
+
+    const RegistrySettings& settings() const { return m_settings; }
+    Politeness& politeness() { return m_politeness; }
+
+private:
+    struct Asked
+    {
+        QByteArray answer;
+        std::optional<Outcome> failure; // RateLimited or Unavailable
+    };
+
+    LookupResult overPort43(const QString& domain, Deadline deadline);
+    // The whois server of a TLD by IANA, cached for a day; empty when the TLD has none, none
+    // when IANA does not know the TLD.
+    std::optional<QString> tldServer(const QString& tld, Deadline deadline, LookupResult& result);
+    Asked ask(const QString& host, quint16 port, const QByteArray& query, bool operatorsChoice,
+        Deadline deadline, LookupResult& result);
+
+    struct TldServer
+    {
+        std::optional<QString> server;
+        Clock::time_point at;
+    };
+
+    const RegistrySettings m_settings;
+    Politeness m_politeness;
+    std::mutex m_mutex;
+    QHash<QString, TldServer> m_tldServers;
+};
+
+// A referral a registry or registrar gave that may be followed: a host name, or an address
+// literal, with no scheme, port or path.
+bool isReferralHost(const QString& value);

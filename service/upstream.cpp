@@ -1,0 +1,162 @@
+#include "upstream.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <QScopeGuard>
+
+using namespace std::chrono;
+
+milliseconds Deadline::left(milliseconds cap) const
+{
+    return std::clamp(duration_cast<milliseconds>(at - Clock::now()), milliseconds(0), cap);
+}
+
+std::vector<Endpoint> systemResolve(const QString& host, quint16 port, Deadline deadline)
+{
+    // getaddrinfo cannot be told a time-out: it runs on a thread of its own, which is left to
+    // finish alone when the deadline passes first.
+    struct Shared
+    {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        std::vector<Endpoint> found;
+    };
+    auto shared = std::make_shared<Shared>();
+    std::thread([shared, name = host.toUtf8(), port] {
+        addrinfo hints {};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* list = nullptr;
+        std::vector<Endpoint> found;
+        if (getaddrinfo(name.constData(), nullptr, &hints, &list) == 0) {
+            for (addrinfo* ai = list; ai; ai = ai->ai_next)
+                found.push_back({QHostAddress(ai->ai_addr), port});
+            freeaddrinfo(list);
+        }
+        const std::lock_guard lock(shared->mutex);
+        shared->found = std::move(found);
+        shared->finished = true;
+        shared->done.notify_all();
+    }).detach();
+    std::unique_lock lock(shared->mutex);
+    shared->done.wait_until(lock, deadline.at, [&] { return shared->finished; });
+    return shared->found;
+}
+
+bool mayConnect(const QHostAddress& given, bool allowLoopback)
+{
+    // Networks no registry lives on: unspecified, private, shared, loopback, link-local,
+    // benchmarking, multicast, reserved and broadcast.
+    static const QList<QPair<QHostAddress, int>> refused = [] {
+        QList<QPair<QHostAddress, int>> nets;
+        for (const char* net : {"0.0.0.0/8", "10.0.0.0/8", "100.64.0.0/10", "169.254.0.0/16",
+                 "172.16.0.0/12", "192.0.0.0/24", "192.168.0.0/16", "198.18.0.0/15", "224.0.0.0/3",
+                 "::/128", "fc00::/7", "fe80::/10", "fec0::/10", "ff00::/8"})
+            nets << QHostAddress::parseSubnet(QLatin1String(net));
+        return nets;
+    }();
+    QHostAddress address = given;
+    bool mapped = false;
+    const quint32 v4 = given.toIPv4Address(&mapped);
+    if (mapped)
+        address = QHostAddress(v4);
+    if (address.isNull())
+        return false;
+    if (address.isLoopback())
+        return allowLoopback && address.protocol() == QAbstractSocket::IPv4Protocol;
+    for (const auto& [net, bits] : refused) {
+        if (address.isInSubnet(net, bits))
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Waits until fd is ready for events, or the deadline; false on time-out or error.
+bool waitFor(int fd, short events, Deadline deadline)
+{
+    pollfd p {fd, events, 0};
+    for (;;) {
+        const int rc = ::poll(&p, 1, int(deadline.left().count()));
+        if (rc > 0)
+            return true;
+        if (rc == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+} // namespace
+
+Exchange tcpExchange(const Endpoint& to, const QByteArray& query, Deadline lookup)
+{
+    const Deadline deadline {std::min(lookup.at, Clock::now() + kHopTimeout)};
+    sockaddr_storage address {};
+    socklen_t length = 0;
+    if (to.address.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(to.port);
+        const Q_IPV6ADDR bytes = to.address.toIPv6Address();
+        std::memcpy(&v6->sin6_addr, &bytes, sizeof bytes);
+        length = sizeof *v6;
+    } else {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(to.port);
+        v4->sin_addr.s_addr = htonl(to.address.toIPv4Address());
+        length = sizeof *v4;
+    }
+    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return {{}, QStringLiteral("socket: %1").arg(strerror(errno))};
+    const auto closer = qScopeGuard([fd] { ::close(fd); });
+
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 && errno != EINPROGRESS)
+        return {{}, QStringLiteral("connect: %1").arg(strerror(errno))};
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (!waitFor(fd, POLLOUT, deadline))
+        return {{}, QStringLiteral("connect: timed out")};
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
+        return {{}, QStringLiteral("connect: %1").arg(strerror(error))};
+
+    for (qsizetype sent = 0; sent < query.size();) {
+        if (!waitFor(fd, POLLOUT, deadline))
+            return {{}, QStringLiteral("send: timed out")};
+        const ssize_t n
+            = ::send(fd, query.constData() + sent, size_t(query.size() - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return {{}, QStringLiteral("send: %1").arg(strerror(errno))};
+        sent += std::max<ssize_t>(n, 0);
+    }
+
+    Exchange exchange;
+    char buffer[16384];
+    for (;;) {
+        if (!waitFor(fd, POLLIN, deadline))
+            return {
+                {}, QStringLiteral("answer: timed out after %1 bytes").arg(exchange.answer.size())};
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n == 0)
+            return exchange;
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR)
+                continue;
+            return {{}, QStringLiteral("answer: %1").arg(strerror(errno))};
+        }
+        if (exchange.answer.size() + n > kMaxAnswerBytes)
+            return {{}, QStringLiteral("answer: over %1 bytes").arg(kMaxAnswerBytes)};
+        exchange.answer.append(buffer, n);
+    }
+}

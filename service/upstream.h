@@ -1,0 +1,51 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <vector>
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+
+using Clock = std::chrono::steady_clock;
+
+// The time a whole look-up may take, handed down to every hop.
+struct Deadline
+{
+    Clock::time_point at;
+
+    static Deadline in(std::chrono::milliseconds budget) { return {Clock::now() + budget}; }
+    bool passed() const { return Clock::now() >= at; }
+    // What is left, at most cap.
+    std::chrono::milliseconds left(std::chrono::milliseconds cap = std::chrono::hours(1)) const;
+};
+
+struct Endpoint
+{
+    QHostAddress address;
+    quint16 port = 0;
+};
+
+// Host name and port to addresses. The system resolver unless a test maps names itself.
+using Resolver = std::function<std::vector<Endpoint>(const QString& host, quint16 port, Deadline)>;
+std::vector<Endpoint> systemResolve(const QString& host, quint16 port, Deadline deadline);
+
+// Whether the service may connect to an address a third party named: never loopback (but for
+// 127.0.0.0/8 in tests), private, link-local, multicast, broadcast or unspecified ones.
+bool mayConnect(const QHostAddress& address, bool allowLoopback);
+
+// Every upstream answer is read up to this much; a longer one is a failed look-up.
+constexpr qsizetype kMaxAnswerBytes = 1024 * 1024;
+// No single hop may take more than this, whatever the look-up has left.
+constexpr std::chrono::milliseconds kHopTimeout {6000};
+
+struct Exchange
+{
+    QByteArray answer;
+    QString error; // empty when the answer is whole
+};
+
+// Sends query over TCP and reads the answer until the server closes (RFC 3912), within the
+// deadline and kMaxAnswerBytes.
+Exchange tcpExchange(const Endpoint& to, const QByteArray& query, Deadline deadline);

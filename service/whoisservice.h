@@ -1,0 +1,50 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "service/answercache.h"
+#include "service/httpserver.h"
+#include "service/registries.h"
+#include "service/site.h"
+#include "service/workpool.h"
+
+struct ServiceSettings
+{
+    Endpoint listen {QHostAddress(QHostAddress::LocalHost), 8043};
+    RegistrySettings registries;
+    HttpLimits http;
+    int workers = 32; // look-ups under way at once
+    int queueLimit = 1000; // look-ups waiting for a worker
+    std::chrono::milliseconds budget {12000}; // a whole look-up, from the first asking client
+};
+
+// The whois web service: the whois pages the program reads, and the maker's banner and home
+// page. Listens from construction to destruction.
+class WhoisService
+{
+public:
+    explicit WhoisService(ServiceSettings settings);
+    ~WhoisService();
+    WhoisService(const WhoisService&) = delete;
+    WhoisService& operator=(const WhoisService&) = delete;
+
+    quint16 port() const { return m_http->port(); }
+    ServiceStatus status() const;
+
+private:
+    void handle(const HttpRequest& request, const Respond& respond);
+    void whois(const std::optional<QByteArray>& typed, const Respond& respond);
+    void lookUp(const QString& domain, Deadline deadline);
+    void log(const QString& what, const LookupResult& result, Clock::time_point started) const;
+
+    const ServiceSettings m_settings;
+    const Clock::time_point m_started = Clock::now();
+    Registries m_registries;
+    AnswerCache m_cache;
+    WorkPool m_pool;
+    std::atomic<qint64> m_lookUps {0};
+    std::atomic<qint64> m_fromCache {0};
+    std::atomic<qint64> m_failures {0};
+    std::unique_ptr<HttpServer> m_http;
+};
