@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <mutex>
@@ -140,11 +139,4 @@ HttpServer::HttpServer(const Endpoint& listen, HttpHandler handler, HttpLimits l
 HttpServer::~HttpServer()
 {
     MHD_stop_daemon(m_daemon);
-}
-
-void HttpServer::quiesce()
-{
-    const MHD_socket listener = MHD_quiesce_daemon(m_daemon);
-    if (listener != MHD_INVALID_SOCKET)
-        ::close(listener);
 }

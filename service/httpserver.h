@@ -40,8 +40,6 @@ public:
     HttpServer& operator=(const HttpServer&) = delete;
 
     quint16 port() const { return m_port; }
-    // Stops accepting connections; those open are still answered.
-    void quiesce();
 
     // For the server's callbacks.
     const HttpHandler& handler() const { return m_handler; }

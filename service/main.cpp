@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QStandardPaths>
 
 #include "service/whoisservice.h"
 
@@ -62,7 +63,16 @@ int main(int argc, char* argv[])
     const QCommandLineOption loopback(QStringLiteral("allow-loopback-upstreams"),
         QStringLiteral("Tests only: referrals and resolved addresses in 127.0.0.0/8 may be "
                        "reached. Private, link-local and multicast ones stay refused."));
-    parser.addOptions({listen, iana, loopback});
+    const QCommandLineOption bootstrap(QStringLiteral("rdap-bootstrap"),
+        QStringLiteral("IANA's RDAP bootstrap registry for domains, fetched at run time and "
+                       "refreshed daily (default https://data.iana.org/rdap/dns.json). Empty: "
+                       "port 43 alone."),
+        QStringLiteral("URL"), QStringLiteral("https://data.iana.org/rdap/dns.json"));
+    const QCommandLineOption cacheDir(QStringLiteral("cache-dir"),
+        QStringLiteral("Where the bootstrap registry is kept between runs (default %1).")
+            .arg(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)),
+        QStringLiteral("DIR"), QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
+    parser.addOptions({listen, iana, loopback, bootstrap, cacheDir});
     parser.process(app);
 
     ServiceSettings settings;
@@ -76,6 +86,8 @@ int main(int argc, char* argv[])
     settings.registries.ianaHost = ianaAt->first;
     settings.registries.ianaPort = ianaAt->second;
     settings.registries.allowLoopback = parser.isSet(loopback);
+    settings.rdapBootstrap = parser.value(bootstrap);
+    settings.cacheDir = parser.value(cacheDir);
 
     // Thousands of clients at once need thousands of descriptors.
     rlimit files {};

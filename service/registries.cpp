@@ -4,6 +4,7 @@
 #include <QScopeGuard>
 
 #include "service/domainname.h"
+#include "service/rdap.h"
 #include "service/whoistext.h"
 
 using namespace std::chrono;
@@ -22,13 +23,25 @@ bool isReferralHost(const QString& value)
     return host.match(value).hasMatch();
 }
 
-Registries::Registries(RegistrySettings settings)
-    : m_settings(std::move(settings)), m_politeness(m_settings.perServerPerMinute, m_settings.now)
+Registries::Registries(RegistrySettings settings, RdapClient* rdap)
+    : m_settings(std::move(settings))
+    , m_rdap(rdap)
+    , m_politeness(m_settings.perServerPerMinute, m_settings.now)
 { }
 
 LookupResult Registries::lookUp(const QString& domain, Deadline deadline)
 {
-    return overPort43(domain, deadline);
+    if (!m_rdap || !m_rdap->serves(domain))
+        return overPort43(domain, deadline);
+    const LookupResult viaRdap = m_rdap->lookUp(domain, deadline, m_politeness);
+    if (viaRdap.outcome != Outcome::Unavailable || deadline.passed())
+        return viaRdap;
+    // RDAP failed: port 43 with the time that is left.
+    LookupResult viaWhois = overPort43(domain, deadline);
+    viaWhois.asked = viaRdap.asked + viaWhois.asked;
+    viaWhois.detail = viaRdap.detail
+        + (viaWhois.detail.isEmpty() ? QString() : QStringLiteral("; ") + viaWhois.detail);
+    return viaWhois;
 }
 
 Registries::Asked Registries::ask(const QString& host, quint16 port, const QByteArray& query,

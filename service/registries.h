@@ -21,12 +21,16 @@ struct RegistrySettings
     std::function<Clock::time_point()> now = Clock::now;
 };
 
-// Looks a registrable domain up at the registries over port 43: IANA names the TLD's server,
-// which may refer to the registrar's. Safe to call from many threads at once.
+// Looks a registrable domain up at the registries: over RDAP where the bootstrap registry lists
+// the TLD, over port 43 otherwise and when RDAP fails (IANA names the TLD's whois server, which
+// may refer to the registrar's). Safe to call from many threads at once.
+class RdapClient;
+
 class Registries
 {
 public:
-    explicit Registries(RegistrySettings settings);
+    // rdap: none for port 43 alone.
+    explicit Registries(RegistrySettings settings, RdapClient* rdap = nullptr);
 
     LookupResult lookUp(const QString& domain, Deadline deadline);
 
@@ -54,6 +58,7 @@ private:
     };
 
     const RegistrySettings m_settings;
+    RdapClient* const m_rdap;
     Politeness m_politeness;
     std::mutex m_mutex;
     QHash<QString, TldServer> m_tldServers;

@@ -11,7 +11,11 @@
 #include <mutex>
 #include <thread>
 
+#include <QDateTime>
 #include <QScopeGuard>
+#include <QUrl>
+
+#include <curl/curl.h>
 
 using namespace std::chrono;
 
@@ -159,4 +163,112 @@ Exchange tcpExchange(const Endpoint& to, const QByteArray& query, Deadline looku
             return {{}, QStringLiteral("answer: over %1 bytes").arg(kMaxAnswerBytes)};
         exchange.answer.append(buffer, n);
     }
+}
+
+namespace {
+
+struct Transfer
+{
+    const FetchRules* rules;
+    HttpFetch* fetch;
+    bool refused = false;
+    bool tooLong = false;
+};
+
+curl_socket_t openChecked(void* context, curlsocktype, curl_sockaddr* address)
+{
+    auto* transfer = static_cast<Transfer*>(context);
+    const QHostAddress to(&address->addr);
+    if (!transfer->rules->operatorsChoice && !mayConnect(to, transfer->rules->allowLoopback)) {
+        transfer->refused = true;
+        transfer->fetch->error = QStringLiteral("refused address ") + to.toString();
+        return CURL_SOCKET_BAD;
+    }
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+size_t collectBody(char* data, size_t size, size_t count, void* context)
+{
+    auto* transfer = static_cast<Transfer*>(context);
+    if (transfer->fetch->body.size() + qsizetype(size * count) > kMaxAnswerBytes) {
+        transfer->tooLong = true;
+        return 0;
+    }
+    transfer->fetch->body.append(data, qsizetype(size * count));
+    return size * count;
+}
+
+size_t readHeader(char* data, size_t size, size_t count, void* context)
+{
+    auto* transfer = static_cast<Transfer*>(context);
+    const QByteArray line = QByteArray(data, qsizetype(size * count)).trimmed();
+    if (line.startsWith("HTTP/")) // a new answer after a redirect
+        transfer->fetch->retryAfter = seconds(0);
+    if (!line.toLower().startsWith("retry-after:"))
+        return size * count;
+    const QByteArray value = line.mid(12).trimmed();
+    bool number = false;
+    const long delay = value.toLong(&number);
+    if (number) {
+        transfer->fetch->retryAfter = seconds(std::clamp(delay, 0L, 86400L));
+    } else {
+        const QDateTime at = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
+        if (at.isValid())
+            transfer->fetch->retryAfter
+                = seconds(std::clamp(QDateTime::currentDateTimeUtc().secsTo(at), 0LL, 86400LL));
+    }
+    return size * count;
+}
+
+} // namespace
+
+HttpFetch httpGet(const QString& url, Deadline lookup, const FetchRules& rules, const char* accept)
+{
+    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    HttpFetch fetch;
+    if (!initialised)
+        return {0, {}, {}, QStringLiteral("libcurl unavailable")};
+    const long timeout = long(std::min(lookup.left(), kHopTimeout).count());
+    if (timeout <= 0)
+        return {0, {}, {}, QStringLiteral("no time left")};
+    Transfer transfer {&rules, &fetch};
+    CURL* curl = curl_easy_init();
+    const auto cleanup = qScopeGuard([curl] { curl_easy_cleanup(curl); });
+    const QByteArray address = QUrl(url).toEncoded();
+    const char* protocols = rules.allowPlainHttp ? "http,https" : "https";
+    const QByteArray acceptHeader = QByteArray("Accept: ") + accept;
+    curl_slist* headers = curl_slist_append(nullptr, acceptHeader.constData());
+    const auto freeHeaders = qScopeGuard([headers] { curl_slist_free_all(headers); });
+    char detail[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_URL, address.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 3L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "domain-whois-service/1.0");
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxAnswerBytes));
+    curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, openChecked);
+    curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, readHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
+    const CURLcode code = curl_easy_perform(curl);
+    if (transfer.tooLong || code == CURLE_FILESIZE_EXCEEDED)
+        return {0, {}, {}, QStringLiteral("answer over %1 bytes").arg(kMaxAnswerBytes)};
+    if (code != CURLE_OK) {
+        if (!transfer.refused)
+            fetch.error = QString::fromUtf8(*detail ? detail : curl_easy_strerror(code));
+        fetch.status = 0;
+        fetch.body.clear();
+        return fetch;
+    }
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &fetch.status);
+    return fetch;
 }

@@ -49,3 +49,24 @@ struct Exchange
 // Sends query over TCP and reads the answer until the server closes (RFC 3912), within the
 // deadline and kMaxAnswerBytes.
 Exchange tcpExchange(const Endpoint& to, const QByteArray& query, Deadline deadline);
+
+struct HttpFetch
+{
+    long status = 0;
+    QByteArray body;
+    std::chrono::seconds retryAfter {0}; // from a 429 or 503 answer's Retry-After
+    QString error; // empty when an answer came, whatever its status
+};
+
+struct FetchRules
+{
+    bool allowLoopback = false; // tests only
+    bool allowPlainHttp = false; // https alone, but in tests and for the operator's own addresses
+    bool operatorsChoice = false; // the address was given by the operator: not filtered
+};
+
+// An HTTP GET of an upstream's JSON with libcurl: certificates checked, at most three redirects,
+// every address checked by mayConnect() before connecting, within the deadline, kHopTimeout and
+// kMaxAnswerBytes.
+HttpFetch httpGet(
+    const QString& url, Deadline deadline, const FetchRules& rules, const char* accept);

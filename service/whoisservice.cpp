@@ -41,7 +41,14 @@ std::shared_ptr<const Reply> failurePage(Outcome outcome, const QString& detail)
 
 WhoisService::WhoisService(ServiceSettings settings)
     : m_settings(std::move(settings))
-    , m_registries(m_settings.registries)
+    , m_bootstrap(m_settings.rdapBootstrap.isEmpty()
+              ? nullptr
+              : std::make_unique<RdapBootstrap>(m_settings.rdapBootstrap, m_settings.cacheDir,
+                  m_settings.registries.allowLoopback))
+    , m_rdap(m_bootstrap
+              ? std::make_unique<RdapClient>(*m_bootstrap, m_settings.registries.allowLoopback)
+              : nullptr)
+    , m_registries(m_settings.registries, m_rdap.get())
     , m_cache(m_settings.registries.now)
     , m_pool(m_settings.workers, m_settings.queueLimit)
     , m_http(std::make_unique<HttpServer>(
@@ -52,8 +59,8 @@ WhoisService::WhoisService(ServiceSettings settings)
 
 WhoisService::~WhoisService()
 {
-    // Every suspended request is answered before the server goes.
-    m_http->quiesce();
+    // Every suspended request is answered before the server goes: the pool answers what waits
+    // and lets what runs finish, and refuses (answering at once) what comes meanwhile.
     m_pool.stop();
     m_http.reset();
 }

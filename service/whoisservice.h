@@ -5,6 +5,7 @@
 
 #include "service/answercache.h"
 #include "service/httpserver.h"
+#include "service/rdap.h"
 #include "service/registries.h"
 #include "service/site.h"
 #include "service/workpool.h"
@@ -17,6 +18,8 @@ struct ServiceSettings
     int workers = 32; // look-ups under way at once
     int queueLimit = 1000; // look-ups waiting for a worker
     std::chrono::milliseconds budget {12000}; // a whole look-up, from the first asking client
+    QString rdapBootstrap; // IANA's dns.json; empty: port 43 alone
+    QString cacheDir; // where the bootstrap registry is kept
 };
 
 // The whois web service: the whois pages the program reads, and the maker's banner and home
@@ -40,6 +43,8 @@ private:
 
     const ServiceSettings m_settings;
     const Clock::time_point m_started = Clock::now();
+    std::unique_ptr<RdapBootstrap> m_bootstrap;
+    std::unique_ptr<RdapClient> m_rdap;
     Registries m_registries;
     AnswerCache m_cache;
     WorkPool m_pool;

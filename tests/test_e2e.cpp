@@ -59,6 +59,7 @@ void TestEndToEnd::queryThroughTheService()
     FakeWhoisServer registry("127.0.0.1", 43);
     registry.answer("example.com.cn", whoisFixture("cnnic-cn.txt"));
 
+    QTemporaryDir dir;
     QProcess service;
     service.start(SERVICE,
         {"--listen", "127.0.0.1:0", "--iana-whois", QStringLiteral("127.0.0.2:%1").arg(iana.port()),
@@ -67,7 +68,6 @@ void TestEndToEnd::queryThroughTheService()
     const QByteArray site = waitForLine(service, "domain-whois-service: listening on ", log, true);
     QVERIFY2(!site.isEmpty(), log.constData());
 
-    QTemporaryDir dir;
     makeEmptyDatabase(dir.filePath("domain.mdb"));
     QProcess window;
     window.start(TESTHOST, {dir.path(), site + "/cgi-bin/whois?domain=", site + "/ad/ad2.html"});
