@@ -10,6 +10,8 @@ Politeness::Verdict Politeness::enter(const QString& host, Deadline deadline)
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
+        if (deadline.left() < kShortestHop)
+            return Verdict::Late;
         Server& server = m_servers[host.toLower()];
         const Clock::time_point now = m_now();
         if (now < server.quietUntil)
@@ -23,8 +25,7 @@ Politeness::Verdict Politeness::enter(const QString& host, Deadline deadline)
             server.recent.push_back(now);
             return Verdict::Go;
         }
-        if (m_freed.wait_until(lock, deadline.at) == std::cv_status::timeout)
-            return Verdict::Late;
+        m_freed.wait_until(lock, deadline.at - kShortestHop);
     }
 }
 

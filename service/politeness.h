@@ -20,8 +20,8 @@ public:
     explicit Politeness(int perMinute, std::function<Clock::time_point()> now = Clock::now);
 
     // Go: the caller may query host now and must leave() after. Limited at once when the
-    // minute's queries are spent or the server asked us to wait; Late when the server was still
-    // busy with another of our queries at the deadline.
+    // minute's queries are spent or the server asked us to wait; Late when too little of the
+    // look-up's time is left for a query, waiting for the server's previous one included.
     Verdict enter(const QString& host, Deadline deadline);
     void leave(const QString& host);
     // The server answered "too many requests": ask it nothing for a while.

@@ -224,7 +224,7 @@ HttpFetch RdapClient::ask(
     case Politeness::Verdict::Limited:
         return {429, {}, {}, host + QStringLiteral(": our own limit")};
     case Politeness::Verdict::Late:
-        return {0, {}, {}, host + QStringLiteral(": still busy at the deadline")};
+        return {0, {}, {}, host + QStringLiteral(": no time left for a query")};
     case Politeness::Verdict::Go:
         break;
     }

@@ -57,7 +57,7 @@ Registries::Asked Registries::ask(const QString& host, quint16 port, const QByte
     case Politeness::Verdict::Limited:
         return fail(Outcome::RateLimited, host + QStringLiteral(": our own limit"));
     case Politeness::Verdict::Late:
-        return fail(Outcome::Unavailable, host + QStringLiteral(": still busy at the deadline"));
+        return fail(Outcome::Unavailable, host + QStringLiteral(": no time left for a query"));
     case Politeness::Verdict::Go:
         break;
     }
@@ -81,16 +81,26 @@ Registries::Asked Registries::ask(const QString& host, quint16 port, const QByte
 std::optional<QString> Registries::tldServer(
     const QString& tld, Deadline deadline, LookupResult& result)
 {
-    {
+    const auto cached = [&]() -> std::optional<std::optional<QString>> {
         const std::lock_guard lock(m_mutex);
-        const auto cached = m_tldServers.constFind(tld);
-        if (cached != m_tldServers.cend() && m_settings.now() - cached->at < kTldServerLife)
-            return cached->server;
+        const auto found = m_tldServers.constFind(tld);
+        if (found != m_tldServers.cend() && m_settings.now() - found->at < kTldServerLife)
+            return found->server;
+        return std::nullopt;
+    };
+    if (const auto known = cached())
+        return *known;
+    std::unique_lock asking(m_askingIana, std::defer_lock);
+    if (!asking.try_lock_until(deadline.at)) {
+        result.detail = QStringLiteral("IANA still asked at the deadline");
+        return QString();
     }
+    if (const auto known = cached()) // asked meanwhile by another look-up
+        return *known;
     const Asked iana = ask(
         m_settings.ianaHost, m_settings.ianaPort, tld.toUtf8() + "\r\n", true, deadline, result);
     if (iana.failure)
-        return QString(); // unknown for now; not cached
+        return QString(); // unknown for now; not kept
     const QString text = QString::fromUtf8(iana.answer);
     static const QRegularExpression refer(QStringLiteral("^refer:\\s*(\\S+)"),
         QRegularExpression::MultilineOption | QRegularExpression::CaseInsensitiveOption);

@@ -62,6 +62,8 @@ private:
     Politeness m_politeness;
     std::mutex m_mutex;
     QHash<QString, TldServer> m_tldServers;
+    // Held while IANA is asked, so that look-ups starting together ask it once per TLD.
+    std::timed_mutex m_askingIana;
 };
 
 // A referral a registry or registrar gave that may be followed: a host name, or an address

@@ -39,6 +39,9 @@ bool mayConnect(const QHostAddress& address, bool allowLoopback);
 constexpr qsizetype kMaxAnswerBytes = 1024 * 1024;
 // No single hop may take more than this, whatever the look-up has left.
 constexpr std::chrono::milliseconds kHopTimeout {6000};
+// A hop is not begun with less time than this left: its answer could not arrive, and the query
+// would only spend the server's patience.
+constexpr std::chrono::milliseconds kShortestHop {500};
 
 struct Exchange
 {

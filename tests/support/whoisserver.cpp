@@ -88,17 +88,24 @@ void FakeWhoisServer::serve(int client)
         text = found != m_answers.end() ? found->second : m_answers[{}];
     }
     const Manner manner = m_manner;
-    if (manner == Manner::Hang) {
+    for (qsizetype at = 0; manner == Manner::Trickle && !text.isEmpty() && !m_stopping; ++at) {
+        if (::send(client, text.constData() + at % text.size(), 1, MSG_NOSIGNAL) != 1)
+            break;
         pollfd wake {m_wake[0], POLLIN, 0};
-        ::poll(&wake, 1, -1);
+        ::poll(&wake, 1, 100);
     }
-    for (int round = 0; manner != Manner::Hang && !m_stopping; ++round) {
+    if (manner == Manner::Hang || manner == Manner::Late) {
+        pollfd wake {m_wake[0], POLLIN, 0};
+        ::poll(&wake, 1, manner == Manner::Late ? 1000 : -1);
+    }
+    for (int round = 0; manner != Manner::Hang && manner != Manner::Trickle && !m_stopping;
+         ++round) {
         for (qsizetype sent = 0, n = 0; sent < text.size(); sent += n) {
             n = ::send(client, text.constData() + sent, size_t(text.size() - sent), MSG_NOSIGNAL);
             if (n <= 0)
                 break;
         }
-        if (manner == Manner::Answer || round > 4096)
+        if (manner != Manner::Flood || round > 4096)
             break;
     }
     ::close(client);

@@ -14,7 +14,7 @@
 class FakeWhoisServer
 {
 public:
-    enum class Manner { Answer, Hang, Flood };
+    enum class Manner { Answer, Hang, Flood, Trickle, Late };
 
     // port 0: a free one.
     explicit FakeWhoisServer(const char* address, quint16 port = 0);
@@ -22,7 +22,8 @@ public:
 
     void answer(const QByteArray& query, const QByteArray& text);
     void fallback(const QByteArray& text) { answer({}, text); }
-    // Hang: accepts and reads, then says nothing. Flood: answers without end.
+    // Hang: accepts and reads, then says nothing. Flood: answers without end. Trickle: a byte of
+    // the answer every 100 ms, over and over. Late: the answer after a second.
     void behave(Manner manner) { m_manner = manner; }
 
     quint16 port() const { return m_port; }
