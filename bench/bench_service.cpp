@@ -1,0 +1,249 @@
+// The whois service under wrk at 50 connections on loopback, beside nginx serving the very same
+// page as a static file in the same run; the service's added latency on a miss, above the fake
+// upstream's own; its memory idle and under load. The service runs in this process with its fake
+// registries (idle while wrk runs); wrk and nginx are processes of their own.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <regex>
+#include <thread>
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "support/fakeregistries.h"
+#include "support/httpserver.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr const char* kWrk = "/usr/bin/wrk";
+constexpr const char* kNginx = "/usr/sbin/nginx";
+constexpr const char* kPath = "/cgi-bin/whois?domain=example.com.cn";
+
+double rssMb(const char* field = "VmRSS:")
+{
+    QFile status("/proc/self/status");
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').front().toDouble() / 1024;
+    return 0;
+}
+
+struct Upstream
+{
+    Upstream()
+    {
+        registries.whois.fallback(whoisFixture("cnnic-cn.txt"));
+        ServiceSettings settings = onLoopback(registries.settings());
+        settings.registries.perServerPerMinute = 1000000;
+        service = std::make_unique<WhoisService>(settings);
+        idleMb = rssMb();
+        page = httpRequest(base() + kPath).body;
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(service->port()); }
+
+    FakeRegistries registries;
+    std::unique_ptr<WhoisService> service;
+    double idleMb = 0;
+    QByteArray page;
+};
+
+Upstream& upstream()
+{
+    static Upstream instance;
+    return instance;
+}
+
+pid_t spawn(std::vector<std::string> args, const std::string& output = {})
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!output.empty())
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// nginx serving the service's page as a file, with as many workers as the service has threads.
+struct Nginx
+{
+    Nginx()
+    {
+        QDir(dir.path()).mkpath("root/cgi-bin");
+        QFile page(dir.filePath("root/cgi-bin/whois"));
+        page.open(QIODevice::WriteOnly);
+        page.write(upstream().page);
+        page.close();
+        port = 20000 + quint16(getpid() % 20000);
+        QFile conf(dir.filePath("nginx.conf"));
+        conf.open(QIODevice::WriteOnly);
+        conf.write(QStringLiteral("worker_processes 2;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
+                                  "events { worker_connections 1024; }\n"
+                                  "http { access_log off; default_type \"text/plain; charset=GBK\";\n"
+                                  "  server { listen 127.0.0.1:%2; root %1/root;\n"
+                                  "    location = /cgi-bin/whois { add_header Cache-Control \"public, max-age=900\"; } } }\n")
+                       .arg(dir.path())
+                       .arg(port)
+                       .toUtf8());
+        conf.close();
+        pid = spawn({kNginx, "-p", dir.path().toStdString(), "-c", conf.fileName().toStdString(), "-g", "daemon off;"});
+        for (int i = 0; i < 100 && httpRequest(base() + "/cgi-bin/whois").status != 200; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ~Nginx()
+    {
+        kill(pid, SIGQUIT);
+        waitpid(pid, nullptr, 0);
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(port); }
+
+    QTemporaryDir dir;
+    quint16 port = 0;
+    pid_t pid = -1;
+};
+
+struct WrkFigures
+{
+    double requestsPerSecond = 0;
+    double averageMs = 0;
+    double p99Ms = 0;
+};
+
+double toMs(const std::string& value, const std::string& unit)
+{
+    const double v = std::stod(value);
+    return unit == "us" ? v / 1000 : unit == "s" ? v * 1000 : v;
+}
+
+WrkFigures runWrk(const QString& url)
+{
+    QTemporaryDir dir;
+    const std::string output = dir.filePath("wrk.txt").toStdString();
+    const pid_t pid = spawn({kWrk, "-t2", "-c50", "-d10s", "--latency", url.toStdString()}, output);
+    waitpid(pid, nullptr, 0);
+    QFile file(QString::fromStdString(output));
+    file.open(QIODevice::ReadOnly);
+    const std::string text = file.readAll().toStdString();
+    WrkFigures figures;
+    std::smatch m;
+    if (std::regex_search(text, m, std::regex(R"(Requests/sec:\s+([\d.]+))")))
+        figures.requestsPerSecond = std::stod(m[1]);
+    if (std::regex_search(text, m, std::regex(R"(Latency\s+([\d.]+)(us|ms|s))")))
+        figures.averageMs = toMs(m[1], m[2]);
+    if (std::regex_search(text, m, std::regex(R"(99%\s+([\d.]+)(us|ms|s))")))
+        figures.p99Ms = toMs(m[1], m[2]);
+    return figures;
+}
+
+WrkFigures g_service, g_nginx;
+double g_loadMb = 0;
+
+void report(benchmark::State& state, const WrkFigures& figures)
+{
+    state.counters["requests_per_s"] = figures.requestsPerSecond;
+    state.counters["latency_avg_ms"] = figures.averageMs;
+    state.counters["latency_p99_ms"] = figures.p99Ms;
+}
+
+bool haveTools(benchmark::State& state)
+{
+    if (access(kWrk, X_OK) == 0 && access(kNginx, X_OK) == 0)
+        return true;
+    state.SkipWithError("needs wrk and nginx (bench/run.sh installs them)");
+    return false;
+}
+
+void BM_CachedAnswer_Service(benchmark::State& state)
+{
+    if (!haveTools(state))
+        return;
+    for (auto _ : state) {
+        std::atomic<bool> running {true};
+        double peak = 0;
+        std::thread sampler([&] {
+            while (running) {
+                peak = std::max(peak, rssMb());
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+        g_service = runWrk(upstream().base() + kPath);
+        running = false;
+        sampler.join();
+        g_loadMb = peak;
+    }
+    report(state, g_service);
+    state.counters["memory_idle_MB"] = upstream().idleMb;
+    state.counters["memory_under_load_MB"] = g_loadMb;
+}
+
+void BM_CachedAnswer_Nginx(benchmark::State& state)
+{
+    if (!haveTools(state))
+        return;
+    Nginx nginx;
+    for (auto _ : state)
+        g_nginx = runWrk(nginx.base() + kPath);
+    report(state, g_nginx);
+}
+
+// A miss: the service asks the (instant) fake registry over port 43, renders and checks the page.
+void BM_Miss(benchmark::State& state)
+{
+    Upstream& up = upstream();
+    const Endpoint registry {QHostAddress("127.0.0.3"), up.registries.whois.port()};
+    int n = 0;
+    double upstreamMs = 0;
+    for (auto _ : state) {
+        const QString domain = QStringLiteral("miss-%1.cn").arg(n++);
+        const auto start = Clock::now();
+        const HttpGot got = httpRequest(up.base() + "/cgi-bin/whois?domain=" + domain);
+        const auto served = Clock::now();
+        tcpExchange(registry, domain.toUtf8() + "\r\n", Deadline::in(std::chrono::seconds(5)));
+        const auto asked = Clock::now();
+        upstreamMs += std::chrono::duration<double, std::milli>(asked - served).count();
+        state.SetIterationTime(std::chrono::duration<double>(served - start).count());
+        if (got.status != 200)
+            state.SkipWithError("a miss was not answered");
+    }
+    state.counters["upstream_alone_ms"] = upstreamMs / double(std::max<int64_t>(state.iterations(), 1));
+}
+
+} // namespace
+
+BENCHMARK(BM_CachedAnswer_Service)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CachedAnswer_Nginx)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Miss)->UseManualTime()->Iterations(500)->Unit(benchmark::kMicrosecond);
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (g_service.requestsPerSecond > 0 && g_nginx.requestsPerSecond > 0) {
+        std::printf("\nCached answer at 50 connections: service %.0f req/s, nginx %.0f req/s: %.2f of "
+                    "nginx's throughput\n",
+            g_service.requestsPerSecond, g_nginx.requestsPerSecond,
+            g_service.requestsPerSecond / g_nginx.requestsPerSecond);
+    }
+    return 0;
+}
