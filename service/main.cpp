@@ -1,11 +1,17 @@
 // domain-whois-service: the whois web service behind the program's fixed address.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <thread>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QStandardPaths>
 
 #include "service/whoisservice.h"
@@ -30,6 +36,23 @@ std::optional<std::pair<QString, quint16>> hostAndPort(const QString& text, quin
     if (host.isEmpty())
         return std::nullopt;
     return std::pair {host, port};
+}
+
+// An exclusive lock on file is granted once every shared one is let go: then the service stops
+// as if told to. The lock is taken on a thread of its own, which the stop leaves behind.
+void stopWhenUnlocked(const QString& file)
+{
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::fprintf(stderr, "domain-whois-service: cannot open %s: %s\n", qPrintable(file),
+            strerror(errno));
+        return;
+    }
+    std::thread([fd] {
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) { }
+        std::fprintf(stderr, "domain-whois-service: no program runs any more; stopping\n");
+        ::kill(::getpid(), SIGTERM);
+    }).detach();
 }
 
 [[noreturn]] void usageError(const QString& message)
@@ -72,7 +95,12 @@ int main(int argc, char* argv[])
         QStringLiteral("Where the bootstrap registry is kept between runs (default %1).")
             .arg(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)),
         QStringLiteral("DIR"), QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
-    parser.addOptions({listen, iana, loopback, bootstrap, cacheDir});
+    const QCommandLineOption whileLocked(QStringLiteral("while-locked"),
+        QStringLiteral(
+            "Stop once nobody holds a shared lock on FILE any more (flock(2)). The "
+            "program's launcher holds one for as long as each copy of the program runs."),
+        QStringLiteral("FILE"));
+    parser.addOptions({listen, iana, loopback, bootstrap, cacheDir, whileLocked});
     parser.process(app);
 
     ServiceSettings settings;
@@ -105,6 +133,8 @@ int main(int argc, char* argv[])
         WhoisService service(settings);
         std::fprintf(stderr, "domain-whois-service: listening on http://%s:%u\n",
             qPrintable(settings.listen.address.toString()), unsigned(service.port()));
+        if (parser.isSet(whileLocked))
+            stopWhenUnlocked(parser.value(whileLocked));
         int signal = 0;
         sigwait(&stop, &signal);
     } catch (const std::exception& error) {

@@ -1,5 +1,7 @@
 #include "site.h"
 
+#include <QFile>
+
 namespace {
 
 Reply html(int status, const QString& body, int maxAge)
@@ -44,7 +46,9 @@ Reply homePage(const ServiceStatus& s)
             "auto;color:#0f375d;line-height:1.6}"
             "h1{background:#365777;color:#fff;padding:.4em .6em}h1 span{color:#ff0}"
             "code{background:#eef2f6;padding:0 .2em}td{padding:0 1em 0 0}</style></head><body>"
-            "<h1><span>域</span>名查询</h1>"
+            "<h1><span>域</span>名查询</h1><p><img src=\"/screenshot.png\" width=\"500\" "
+            "height=\"393\" "
+            "alt=\"查询一个域名之后的窗口\"></p>"
             "<p>域名查询是一个查看域名注册信息（whois）的桌面小工具，带一个自己的关注列表。"
             "在输入框中输入域名，按“查询”，窗口就显示注册商、注册人、邮箱、注册日期和到期日期；"
             "“关注”把域名记入右边的列表，点击列表中的域名再次查询，“删除”把它从列表中去掉。</p>"
@@ -70,6 +74,13 @@ Reply homePage(const ServiceStatus& s)
             .arg(s.cached)
             .arg(s.formats.join(QStringLiteral("、")).toHtmlEscaped()),
         60);
+}
+
+Reply screenshot()
+{
+    QFile file(QStringLiteral(":/docs/query.png"));
+    file.open(QIODevice::ReadOnly);
+    return {200, "image/png", file.readAll(), 86400};
 }
 
 Reply notFoundPage()

@@ -20,5 +20,7 @@ struct ServiceStatus
 Reply bannerPage(const ServiceStatus& status);
 // The home page: what the program and the service are, how to use them, the status.
 Reply homePage(const ServiceStatus& status);
+// A screenshot of the window, for the home page and the AppStream metainfo.
+Reply screenshot();
 Reply notFoundPage();
 Reply methodNotAllowedPage();

@@ -89,6 +89,10 @@ void WhoisService::handle(const HttpRequest& request, const Respond& respond)
         return send(bannerPage(status()));
     if (request.path == "/" || request.path == "/index.html")
         return send(homePage(status()));
+    if (request.path == "/screenshot.png") {
+        static const auto image = std::make_shared<const Reply>(screenshot());
+        return respond({image, {}});
+    }
     send(notFoundPage());
 }
 

@@ -7,7 +7,7 @@ DEPS=(
     libcurl4-openssl-dev libsqlite3-dev libmicrohttpd-dev libidn2-dev libpsl-dev publicsuffix
     libbenchmark-dev
     fonts-wqy-zenhei
-    xvfb xauth openbox xdotool sqlite3 curl
+    xvfb xauth openbox xdotool sqlite3 curl desktop-file-utils appstream
 )
 
 install_missing() {

@@ -1,0 +1,15 @@
+# cmake -DMANIFEST=<install_manifest.txt> -P uninstall.cmake
+# Removes what an install put in place, except the watch list: domain.mdb stays.
+if(NOT EXISTS "${MANIFEST}")
+    message(FATAL_ERROR "Nothing installed: ${MANIFEST} is missing")
+endif()
+file(STRINGS "${MANIFEST}" files)
+foreach(file IN LISTS files)
+    get_filename_component(name "${file}" NAME)
+    if(name STREQUAL "domain.mdb")
+        message(STATUS "Keeping: ${file}")
+    elseif(EXISTS "${file}" OR IS_SYMLINK "${file}")
+        message(STATUS "Removing: ${file}")
+        file(REMOVE "${file}")
+    endif()
+endforeach()

@@ -1,0 +1,235 @@
+// Installed like a desktop application: cmake --install into a temporary prefix, the validators
+// on what it put there, the program started by its launcher with the whois service, two copies
+// sharing one service, a re-install keeping the watch list, and the uninstall leaving it.
+#include <signal.h>
+
+#include <QtTest>
+#include <QTcpServer>
+
+#include "support/formfixture.h"
+#include "support/httpserver.h"
+#include "support/whoisserver.h"
+
+namespace {
+
+const QString kSite = QStringLiteral("http://127.0.0.1:8043");
+
+QString run(const QString& program, const QStringList& args, int* exitCode = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, args);
+    process.waitForFinished(120000);
+    if (exitCode)
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromUtf8(process.readAll());
+}
+
+bool serviceAnswers()
+{
+    return httpRequest(kSite + "/", "GET", {}, 1000).status == 200;
+}
+
+// Processes whose command line starts with program.
+int processesOf(const QString& program)
+{
+    int found = 0;
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile cmdline("/proc/" + pid + "/cmdline");
+        if (cmdline.open(QIODevice::ReadOnly)
+            && cmdline.readAll().startsWith(program.toUtf8() + '\0'))
+            ++found;
+    }
+    return found;
+}
+
+QString xdotool(const QStringList& args)
+{
+    return run("xdotool", args).trimmed();
+}
+
+} // namespace
+
+class TestInstall : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void installedFiles();
+    void launcherStartsTheService();
+    void queryThroughTheInstalledService();
+    void reinstallKeepsTheWatchList();
+    void uninstallLeavesTheWatchList();
+
+private:
+    QProcess* launch();
+
+    QTemporaryDir m_dir;
+    QString m_prefix;
+    QString m_watchList;
+    QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
+};
+
+void TestInstall::initTestCase()
+{
+    if (serviceAnswers())
+        QSKIP("something answers on 127.0.0.1:8043 already");
+    m_prefix = m_dir.filePath("prefix");
+    m_watchList = m_prefix + "/libexec/domain-whois/domain.mdb";
+    int code = 0;
+    const QString log = run("cmake", {"--install", BUILD_DIR, "--prefix", m_prefix}, &code);
+    QVERIFY2(code == 0, qPrintable(log));
+    QDir().mkpath(m_dir.filePath("run"));
+    m_env.insert("XDG_RUNTIME_DIR", m_dir.filePath("run"));
+    m_env.insert("XDG_CACHE_HOME", m_dir.filePath("cache"));
+    m_env.insert("QT_QPA_PLATFORM", "xcb");
+}
+
+// Whatever a test started ends with it, passed or failed.
+void TestInstall::cleanup()
+{
+    for (QProcess* process : findChildren<QProcess*>()) {
+        process->kill();
+        process->waitForFinished();
+        delete process;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!serviceAnswers(), 10000);
+}
+
+QProcess* TestInstall::launch()
+{
+    auto* process = new QProcess(this);
+    process->setProcessEnvironment(m_env);
+    process->start(m_prefix + "/bin/domain-whois");
+    return process;
+}
+
+void TestInstall::installedFiles()
+{
+    QStringList files;
+    QDirIterator it(m_prefix, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next().mid(m_prefix.size() + 1);
+    files.sort();
+    QCOMPARE(files,
+        (QStringList {"bin/domain-whois", "bin/domain-whois-service",
+            "libexec/domain-whois/domain-whois", "libexec/domain-whois/domain.mdb",
+            "share/applications/net.domainwhois.DomainWhois.desktop",
+            "share/icons/hicolor/32x32/apps/net.domainwhois.DomainWhois.png",
+            "share/metainfo/net.domainwhois.DomainWhois.metainfo.xml"}));
+    const QString entry = m_prefix + "/share/applications/net.domainwhois.DomainWhois.desktop";
+    int code = -1;
+    QString said = run("desktop-file-validate", {entry}, &code);
+    QVERIFY2(code == 0 && said.isEmpty(), qPrintable(said));
+    said = run("appstreamcli",
+        {"validate", "--no-net",
+            m_prefix + "/share/metainfo/net.domainwhois.DomainWhois.metainfo.xml"},
+        &code);
+    QVERIFY2(code == 0, qPrintable(said));
+    QSettings desktop(entry, QSettings::IniFormat);
+    QCOMPARE(desktop.value("Desktop Entry/Exec").toString(), m_prefix + "/bin/domain-whois");
+}
+
+// Started from the menu, the program brings its service; a second copy shares it; the service
+// ends with the last copy.
+void TestInstall::launcherStartsTheService()
+{
+    const QString service = m_prefix + "/bin/domain-whois-service";
+    QProcess* first = launch();
+    QTRY_VERIFY_WITH_TIMEOUT(serviceAnswers(), 10000);
+    QProcess* second = launch();
+    QVERIFY(second->waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(
+        processesOf(m_prefix + "/bin/../libexec/domain-whois/domain-whois"), 2, 10000);
+    QCOMPARE(processesOf(service), 1);
+    first->terminate();
+    QVERIFY(first->waitForFinished(10000));
+    QTest::qWait(300);
+    QVERIFY(serviceAnswers());
+    second->terminate();
+    QVERIFY(second->waitForFinished(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(processesOf(service), 0, 10000);
+    QVERIFY(!serviceAnswers());
+}
+
+// The installed program with its watch list, through the installed service, with fake
+// registries on loopback: the registry answers as "localhost" on port 43.
+void TestInstall::queryThroughTheInstalledService()
+{
+    FakeWhoisServer iana("127.0.0.2");
+    iana.answer("cn", "refer:        localhost\n\ndomain:       CN\n");
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 43))
+        QSKIP("the fake registry must listen on 127.0.0.1:43, which needs root");
+    probe.close();
+    FakeWhoisServer registry("127.0.0.1", 43);
+    registry.answer("example.com.cn", whoisFixture("cnnic-cn.txt"));
+    auto* service = new QProcess(this);
+    service->start(m_prefix + "/bin/domain-whois-service",
+        {"--iana-whois", QStringLiteral("127.0.0.2:%1").arg(iana.port()),
+            "--allow-loopback-upstreams", "--rdap-bootstrap=", "--cache-dir",
+            m_dir.filePath("cache")});
+    QTRY_VERIFY_WITH_TIMEOUT(serviceAnswers(), 10000);
+    QCOMPARE(service->state(), QProcess::Running); // ours, not another one
+    QProcess* program = launch();
+    const QString window = [] {
+        QString found;
+        QTest::qWaitFor(
+            [&found] {
+                return !(found = xdotool({"search", "--onlyvisible", "--class", "domain-whois"}))
+                            .isEmpty();
+            },
+            10000);
+        return found.section('\n', 0, 0);
+    }();
+    QVERIFY(!window.isEmpty());
+    const auto click = [&window](int x, int y) {
+        xdotool({"mousemove", "--window", window, QString::number(x), QString::number(y), "click",
+            "1"});
+    };
+    click(200, 68); // the text box
+    xdotool({"key", "--window", window, "ctrl+a"});
+    xdotool({"type", "--window", window, "www.example.com.cn"});
+    click(348, 68); // 查询
+    QTRY_COMPARE_WITH_TIMEOUT(
+        registry.queries(), std::vector<QByteArray> {"example.com.cn"}, 10000);
+    click(420, 68); // 关注
+    QTRY_COMPARE_WITH_TIMEOUT(databaseRows(m_watchList, "select url from domain"),
+        QStringList {"www.example.com.cn"}, 10000);
+    program->terminate();
+    QVERIFY(program->waitForFinished(10000));
+    service->terminate();
+    QVERIFY(service->waitForFinished(10000));
+    QVERIFY(service->readAllStandardError().contains(" example.com.cn asked=127.0.0.2,localhost "));
+}
+
+void TestInstall::reinstallKeepsTheWatchList()
+{
+    databaseRows(m_watchList, "insert into domain(url) values('kept.example') returning url");
+    const QStringList rows = databaseRows(m_watchList, "select url from domain order by id");
+    QVERIFY(rows.contains("kept.example"));
+    int code = 0;
+    const QString log = run("cmake", {"--install", BUILD_DIR, "--prefix", m_prefix}, &code);
+    QVERIFY2(code == 0 && log.contains("Keeping: " + m_watchList), qPrintable(log));
+    QCOMPARE(databaseRows(m_watchList, "select url from domain order by id"), rows);
+}
+
+void TestInstall::uninstallLeavesTheWatchList()
+{
+    int code = 0;
+    const QString log = run("cmake",
+        {"-DMANIFEST=" BUILD_DIR "/install_manifest.txt", "-P",
+            SOURCE_DIR "/install/uninstall.cmake"},
+        &code);
+    QVERIFY2(code == 0, qPrintable(log));
+    QStringList left;
+    QDirIterator it(m_prefix, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        left << it.next().mid(m_prefix.size() + 1);
+    QCOMPARE(left, QStringList {"libexec/domain-whois/domain.mdb"});
+    QVERIFY(databaseRows(m_watchList, "select url from domain").contains("kept.example"));
+}
+
+QTEST_MAIN(TestInstall)
+#include "test_install.moc"
