@@ -22,6 +22,7 @@
 
 #include "support/fakeregistries.h"
 #include "support/httpserver.h"
+#include "support/procstat.h"
 
 extern char** environ;
 
@@ -31,14 +32,9 @@ constexpr const char* kWrk = "/usr/bin/wrk";
 constexpr const char* kNginx = "/usr/sbin/nginx";
 constexpr const char* kPath = "/cgi-bin/whois?domain=example.com.cn";
 
-double rssMb(const char* field = "VmRSS:")
+double rssMb()
 {
-    QFile status("/proc/self/status");
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').front().toDouble() / 1024;
-    return 0;
+    return double(rssKb(getpid())) / 1024;
 }
 
 struct Upstream
@@ -71,7 +67,8 @@ pid_t spawn(std::vector<std::string> args, const std::string& output = {})
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (!output.empty())
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(
+            &actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
@@ -96,16 +93,19 @@ struct Nginx
         port = 20000 + quint16(getpid() % 20000);
         QFile conf(dir.filePath("nginx.conf"));
         conf.open(QIODevice::WriteOnly);
-        conf.write(QStringLiteral("worker_processes 2;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
-                                  "events { worker_connections 1024; }\n"
-                                  "http { access_log off; default_type \"text/plain; charset=GBK\";\n"
-                                  "  server { listen 127.0.0.1:%2; root %1/root;\n"
-                                  "    location = /cgi-bin/whois { add_header Cache-Control \"public, max-age=900\"; } } }\n")
-                       .arg(dir.path())
-                       .arg(port)
-                       .toUtf8());
+        conf.write(
+            QStringLiteral("worker_processes 2;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
+                           "events { worker_connections 1024; }\n"
+                           "http { access_log off; default_type \"text/plain; charset=GBK\";\n"
+                           "  server { listen 127.0.0.1:%2; root %1/root;\n"
+                           "    location = /cgi-bin/whois { add_header Cache-Control \"public, "
+                           "max-age=900\"; } } }\n")
+                .arg(dir.path())
+                .arg(port)
+                .toUtf8());
         conf.close();
-        pid = spawn({kNginx, "-p", dir.path().toStdString(), "-c", conf.fileName().toStdString(), "-g", "daemon off;"});
+        pid = spawn({kNginx, "-p", dir.path().toStdString(), "-c", conf.fileName().toStdString(),
+            "-g", "daemon off;"});
         for (int i = 0; i < 100 && httpRequest(base() + "/cgi-bin/whois").status != 200; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -224,7 +224,8 @@ void BM_Miss(benchmark::State& state)
         if (got.status != 200)
             state.SkipWithError("a miss was not answered");
     }
-    state.counters["upstream_alone_ms"] = upstreamMs / double(std::max<int64_t>(state.iterations(), 1));
+    state.counters["upstream_alone_ms"]
+        = upstreamMs / double(std::max<int64_t>(state.iterations(), 1));
 }
 
 } // namespace
@@ -240,8 +241,9 @@ int main(int argc, char* argv[])
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (g_service.requestsPerSecond > 0 && g_nginx.requestsPerSecond > 0) {
-        std::printf("\nCached answer at 50 connections: service %.0f req/s, nginx %.0f req/s: %.2f of "
-                    "nginx's throughput\n",
+        std::printf(
+            "\nCached answer at 50 connections: service %.0f req/s, nginx %.0f req/s: %.2f of "
+            "nginx's throughput\n",
             g_service.requestsPerSecond, g_nginx.requestsPerSecond,
             g_service.requestsPerSecond / g_nginx.requestsPerSecond);
     }

@@ -9,7 +9,7 @@
 #include <QCursor>
 #include <QPainter>
 
-#include "bench/procstat.h"
+#include "support/procstat.h"
 #include "window/controls.h"
 
 namespace {

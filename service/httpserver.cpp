@@ -1,7 +1,6 @@
 #include "httpserver.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstring>
 #include <mutex>
@@ -106,18 +105,7 @@ HttpServer::HttpServer(const Endpoint& listen, HttpHandler handler, HttpLimits l
     : m_handler(std::move(handler))
 {
     sockaddr_storage address {};
-    if (listen.address.protocol() == QAbstractSocket::IPv6Protocol) {
-        auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(listen.port);
-        const Q_IPV6ADDR bytes = listen.address.toIPv6Address();
-        std::memcpy(&v6->sin6_addr, &bytes, sizeof bytes);
-    } else {
-        auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(listen.port);
-        v4->sin_addr.s_addr = htonl(listen.address.toIPv4Address());
-    }
+    listen.socketAddress(&address);
     unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME;
     if (address.ss_family == AF_INET6)
         flags |= MHD_USE_IPv6;

@@ -1,6 +1,7 @@
 #include "upstream.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -18,6 +19,24 @@
 #include <curl/curl.h>
 
 using namespace std::chrono;
+
+unsigned Endpoint::socketAddress(sockaddr_storage* into) const
+{
+    *into = {};
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(into);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&v6->sin6_addr, &bytes, sizeof bytes);
+        return sizeof *v6;
+    }
+    auto* v4 = reinterpret_cast<sockaddr_in*>(into);
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    v4->sin_addr.s_addr = htonl(address.toIPv4Address());
+    return sizeof *v4;
+}
 
 milliseconds Deadline::left(milliseconds cap) const
 {
@@ -106,21 +125,7 @@ Exchange tcpExchange(const Endpoint& to, const QByteArray& query, Deadline looku
 {
     const Deadline deadline {std::min(lookup.at, Clock::now() + kHopTimeout)};
     sockaddr_storage address {};
-    socklen_t length = 0;
-    if (to.address.protocol() == QAbstractSocket::IPv6Protocol) {
-        auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(to.port);
-        const Q_IPV6ADDR bytes = to.address.toIPv6Address();
-        std::memcpy(&v6->sin6_addr, &bytes, sizeof bytes);
-        length = sizeof *v6;
-    } else {
-        auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(to.port);
-        v4->sin_addr.s_addr = htonl(to.address.toIPv4Address());
-        length = sizeof *v4;
-    }
+    const socklen_t length = to.socketAddress(&address);
     const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return {{}, QStringLiteral("socket: %1").arg(strerror(errno))};

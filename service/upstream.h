@@ -21,10 +21,15 @@ struct Deadline
     std::chrono::milliseconds left(std::chrono::milliseconds cap = std::chrono::hours(1)) const;
 };
 
+struct sockaddr_storage;
+
 struct Endpoint
 {
     QHostAddress address;
     quint16 port = 0;
+
+    // The endpoint as the socket calls take it; returns its length.
+    unsigned socketAddress(sockaddr_storage* into) const;
 };
 
 // Host name and port to addresses. The system resolver unless a test maps names itself.

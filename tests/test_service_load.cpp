@@ -13,18 +13,9 @@
 #include "query/whois.h"
 #include "support/fakeregistries.h"
 #include "support/httpserver.h"
+#include "support/procstat.h"
 
 namespace {
-
-double memoryMb(const char* field)
-{
-    QFile status("/proc/self/status");
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').front().toDouble() / 1024;
-    return 0;
-}
 
 // A client on a raw socket: sends its request whole, a byte at a time, or not at all.
 struct RawClient
@@ -135,7 +126,7 @@ void TestServiceLoad::thousandConnections()
     settings.registries.perServerPerMinute = 1000;
     WhoisService service(settings);
     ask(service, "example.com.cn");
-    const double before = memoryMb("VmRSS:");
+    const double before = double(rssKb(getpid())) / 1024;
 
     // The idle and slow ones connect first and stay; the querying ones come in ten waves over
     // three seconds. Most ask for a domain already kept, some for one of 40 new ones.
@@ -158,7 +149,7 @@ void TestServiceLoad::thousandConnections()
             slowest = std::max(slowest, c.tookMs);
         }
     }
-    const double peak = memoryMb("VmHWM:");
+    const double peak = double(peakRssKb(getpid())) / 1024;
     const int stillOpen = int(std::count_if(clients.begin(), clients.end(), [](const RawClient& c) {
         pollfd p {c.fd, POLLIN, 0};
         return c.kind != RawClient::Query && ::poll(&p, 1, 0) == 0;
@@ -168,7 +159,7 @@ void TestServiceLoad::thousandConnections()
     qInfo("1000 connections over 3 s (250 idle, 250 sending a byte a second, 500 querying): %d/500 "
           "answered, the slowest in %lld ms, %d/500 idle and slow ones still open; memory %.1f MB "
           "before, %.1f MB peak, %.1f MB after",
-        answered, slowest, stillOpen, before, peak, memoryMb("VmRSS:"));
+        answered, slowest, stillOpen, before, peak, double(rssKb(getpid())) / 1024);
     QCOMPARE(answered, 500);
     QCOMPARE(ask(service, "example.com.cn").status, 200L); // and it serves normally afterwards
 }
@@ -214,7 +205,7 @@ void TestServiceLoad::floodAgainstSlowUpstream()
         counts << QStringLiteral("%1 %2").arg(it.value()).arg(it.key());
     qInfo("%d distinct domains against a server taking a second per answer (budget 3 s): all "
           "answered in %lld ms (%s); the home page meanwhile in %lld ms; peak memory %.1f MB",
-        kFlood, took, qPrintable(counts.join(", ")), homeTook, memoryMb("VmHWM:"));
+        kFlood, took, qPrintable(counts.join(", ")), homeTook, double(peakRssKb(getpid())) / 1024);
     QCOMPARE(std::accumulate(outcomes.cbegin(), outcomes.cend(), 0), kFlood);
     QVERIFY(took < 3000 + 2000);
     QVERIFY(homeTook >= 0);

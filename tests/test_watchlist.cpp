@@ -71,7 +71,6 @@ private slots:
     void deleteRemovesEqualRows();
     void failedCommandsAreReported();
     void waitsForAnotherCopy();
-    void clickQueries();
     void onlyLeftPressSelects_data();
     void onlyLeftPressSelects();
     void recordSetOutlivesConnection();
@@ -274,34 +273,16 @@ void TestWatchList::waitsForAnotherCopy()
     QCOMPARE(fixture.rows("select url from domain"), QStringList {"a.example"});
 }
 
-void TestWatchList::clickQueries()
-{
-    TestHttpServer server;
-    FormFixture fixture(server.base() + "/cgi-bin/whois?domain=");
-    fixture.sql("insert into domain values(1,'one.example'),(2,'two.example')");
-    Form1& form = fixture.form();
-    form.Form_Load();
-    ListBox* list = form.List1;
-    QCoreApplication::processEvents();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-        list->visualRect(list->model()->index(1, 0)).center());
-    QCOMPARE(form.tb_url->text(), QString("one.example"));
-    QCOMPARE(form.lb_url->text(), QString("one.example"));
-    QCOMPARE(server.targets(), std::vector<QByteArray> {"/cgi-bin/whois?domain=one.example"});
-    QTest::keyClick(list, Qt::Key_Up); // the keyboard selects too
-    QCOMPARE(form.lb_url->text(), QString("two.example"));
-    QCOMPARE(server.targets().size(), size_t(2));
-}
-
 void TestWatchList::onlyLeftPressSelects_data()
 {
-    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::addColumn<Qt::MouseButton>("button"); // NoButton: the Down key
     QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
-    QTest::addColumn<int>("row"); // pressed; entry 0 is selected before
+    QTest::addColumn<int>("row"); // pressed; entry 0 is selected before by a click
     QTest::addColumn<int>("selected");
     QTest::addColumn<int>("queries");
     const Qt::KeyboardModifiers none;
     QTest::newRow("left on another") << Qt::LeftButton << none << 1 << 1 << 1;
+    QTest::newRow("the keyboard") << Qt::NoButton << none << 1 << 1 << 1;
     QTest::newRow("right on another") << Qt::RightButton << none << 1 << 0 << 0;
     QTest::newRow("middle on another") << Qt::MiddleButton << none << 1 << 0 << 0;
     QTest::newRow("Ctrl left on the selected")
@@ -309,7 +290,7 @@ void TestWatchList::onlyLeftPressSelects_data()
     QTest::newRow("right below the entries") << Qt::RightButton << none << 5 << 0 << 0;
 }
 
-// What "删除" deletes is what the text box and the labels show: only a click changes both.
+// A click queries the entry; what "删除" deletes is always what the text box and the labels show.
 void TestWatchList::onlyLeftPressSelects()
 {
     QFETCH(Qt::MouseButton, button);
@@ -326,10 +307,15 @@ void TestWatchList::onlyLeftPressSelects()
     QCoreApplication::processEvents();
     const QRect first = list->visualRect(list->model()->index(0, 0));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first.center());
-    QTest::mouseClick(
-        list->viewport(), button, modifiers, first.center() + QPoint(0, row * first.height()));
+    QCOMPARE(server.targets(), std::vector<QByteArray> {"/cgi-bin/whois?domain=two.example"});
+    if (button == Qt::NoButton)
+        QTest::keyClick(list, Qt::Key_Down);
+    else
+        QTest::mouseClick(
+            list->viewport(), button, modifiers, first.center() + QPoint(0, row * first.height()));
     QCOMPARE(list->ListIndex(), selected);
     QCOMPARE(form.tb_url->text(), list->Text());
+    QCOMPARE(form.lb_url->text(), list->Text());
     QCOMPARE(server.targets().size(), size_t(1 + queries));
 }
 

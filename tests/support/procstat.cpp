@@ -37,6 +37,11 @@ long long peakRssKb(pid_t pid)
     return fieldKb("/proc/" + std::to_string(pid) + "/status", "VmHWM:");
 }
 
+long long rssKb(pid_t pid)
+{
+    return fieldKb("/proc/" + std::to_string(pid) + "/status", "VmRSS:");
+}
+
 long long pssKb(pid_t pid)
 {
     return fieldKb("/proc/" + std::to_string(pid) + "/smaps_rollup", "Pss:");
