@@ -1,5 +1,5 @@
 // strCut on arbitrary content and markers (the input split at its first two zero bytes, as
-// UTF-8), against the cut rule written out step by step with Qt's own search.
+// UTF-8), against a second, step-by-step cut with 1-based positions and Qt's own search.
 #include <cstdint>
 #include <cstdlib>
 
