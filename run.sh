@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source tools/deps.sh
 install_missing "${DEPS[@]}"
-configure_and_build build -DCMAKE_BUILD_TYPE=Release
+configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 # The service runs here only when the program was built against a loopback address.
 site=$(sed -n 's/^DOMAIN_WHOIS_SITE:STRING=//p' build/CMakeCache.txt)
