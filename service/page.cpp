@@ -151,18 +151,19 @@ WhoisFacts intendedFacts(const LookupResult& result)
 
 Reply whoisPage(const QString& domain, const LookupResult& result)
 {
+    // How long the page stays fresh, for the service's own cache and for any in front of it.
     Reply reply;
     reply.contentType = "text/plain; charset=GBK";
     switch (result.outcome) {
     case Outcome::Registered:
-        reply.maxAgeSeconds = 900;
+        reply.maxAgeSeconds = 15 * 60;
         break;
     case Outcome::NotRegistered:
-        reply.maxAgeSeconds = 300;
+        reply.maxAgeSeconds = 5 * 60;
         break;
     case Outcome::NotADomain:
         reply.status = 400;
-        reply.maxAgeSeconds = 3600;
+        reply.maxAgeSeconds = 60 * 60;
         break;
     case Outcome::RateLimited:
     case Outcome::Unavailable:

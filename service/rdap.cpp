@@ -1,5 +1,7 @@
 #include "rdap.h"
 
+#include <cstdio>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -103,11 +105,10 @@ bool RdapBootstrap::refresh()
     const HttpFetch fetch = httpGet(m_url, Deadline::in(kBootstrapFetchTime),
         {m_allowLoopback, true, true}, "application/json");
     if (fetch.status == 200 && load(fetch.body)) {
-        QDir().mkpath(QFileInfo(m_file).absolutePath());
-        QSaveFile kept(m_file);
-        if (!m_file.isEmpty() && kept.open(QIODevice::WriteOnly)) {
-            kept.write(fetch.body);
-            kept.commit();
+        if (!m_file.isEmpty() && QDir().mkpath(QFileInfo(m_file).absolutePath())) {
+            QSaveFile kept(m_file);
+            if (kept.open(QIODevice::WriteOnly) && kept.write(fetch.body) == fetch.body.size())
+                kept.commit();
         }
         const std::lock_guard lock(m_mutex);
         m_fetched = m_now();
@@ -211,11 +212,6 @@ RdapClient::RdapClient(RdapBootstrap& bootstrap, bool allowLoopback)
     : m_bootstrap(bootstrap), m_allowLoopback(allowLoopback)
 { }
 
-bool RdapClient::serves(const QString& domain)
-{
-    return !m_bootstrap.serversFor(topLevel(domain)).isEmpty();
-}
-
 HttpFetch RdapClient::ask(
     const QString& url, Deadline deadline, Politeness& politeness, LookupResult& result)
 {
@@ -237,12 +233,13 @@ HttpFetch RdapClient::ask(
     return fetch;
 }
 
-LookupResult RdapClient::lookUp(const QString& domain, Deadline deadline, Politeness& politeness)
+std::optional<LookupResult> RdapClient::lookUp(
+    const QString& domain, Deadline deadline, Politeness& politeness)
 {
     LookupResult result;
     QString base = m_bootstrap.serversFor(topLevel(domain)).value(0);
     if (base.isEmpty())
-        return result;
+        return std::nullopt;
     if (!base.endsWith(u'/'))
         base += u'/';
     const HttpFetch fetch

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include <QHash>
@@ -60,11 +61,11 @@ class RdapClient
 public:
     RdapClient(RdapBootstrap& bootstrap, bool allowLoopback);
 
-    // Whether the bootstrap names RDAP servers for the domain's TLD.
-    bool serves(const QString& domain);
-    // Registered, NotRegistered or RateLimited when RDAP said so; Unavailable when it failed and
-    // port 43 should be asked instead.
-    LookupResult lookUp(const QString& domain, Deadline deadline, Politeness& politeness);
+    // None when the bootstrap names no RDAP server for the domain's TLD. Otherwise Registered,
+    // NotRegistered or RateLimited when RDAP said so; Unavailable when it failed and port 43
+    // should be asked instead.
+    std::optional<LookupResult> lookUp(
+        const QString& domain, Deadline deadline, Politeness& politeness);
 
 private:
     HttpFetch ask(

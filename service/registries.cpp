@@ -31,15 +31,16 @@ Registries::Registries(RegistrySettings settings, RdapClient* rdap)
 
 LookupResult Registries::lookUp(const QString& domain, Deadline deadline)
 {
-    if (!m_rdap || !m_rdap->serves(domain))
+    const std::optional<LookupResult> viaRdap
+        = m_rdap ? m_rdap->lookUp(domain, deadline, m_politeness) : std::nullopt;
+    if (!viaRdap)
         return overPort43(domain, deadline);
-    const LookupResult viaRdap = m_rdap->lookUp(domain, deadline, m_politeness);
-    if (viaRdap.outcome != Outcome::Unavailable || deadline.passed())
-        return viaRdap;
+    if (viaRdap->outcome != Outcome::Unavailable || deadline.passed())
+        return *viaRdap;
     // RDAP failed: port 43 with the time that is left.
     LookupResult viaWhois = overPort43(domain, deadline);
-    viaWhois.asked = viaRdap.asked + viaWhois.asked;
-    viaWhois.detail = viaRdap.detail
+    viaWhois.asked = viaRdap->asked + viaWhois.asked;
+    viaWhois.detail = viaRdap->detail
         + (viaWhois.detail.isEmpty() ? QString() : QStringLiteral("; ") + viaWhois.detail);
     return viaWhois;
 }

@@ -12,28 +12,11 @@ using namespace std::chrono;
 
 namespace {
 
-// How long a page is kept, by how its look-up ended.
-seconds lifeOf(Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::Registered:
-        return minutes(15);
-    case Outcome::NotRegistered:
-        return minutes(5);
-    case Outcome::RateLimited:
-    case Outcome::Unavailable:
-        return seconds(30);
-    case Outcome::NotADomain:
-        break;
-    }
-    return seconds(0);
-}
-
-std::shared_ptr<const Reply> failurePage(Outcome outcome, const QString& detail)
+// The page of a state that needs no look-up, made once.
+std::shared_ptr<const Reply> statePage(Outcome outcome)
 {
     LookupResult result;
     result.outcome = outcome;
-    result.detail = detail;
     return std::make_shared<const Reply>(whoisPage({}, result));
 }
 
@@ -98,7 +81,8 @@ void WhoisService::handle(const HttpRequest& request, const Respond& respond)
 
 void WhoisService::whois(const std::optional<QByteArray>& typed, const Respond& respond)
 {
-    static const auto notADomain = failurePage(Outcome::NotADomain, {});
+    static const auto notADomain = statePage(Outcome::NotADomain);
+    static const auto unavailable = statePage(Outcome::Unavailable);
     const Clock::time_point started = Clock::now();
     const std::optional<QString> domain = typed && typed->size() <= kMaxQueryOctets
         ? registrableDomain(decodeTyped(*typed))
@@ -124,10 +108,10 @@ void WhoisService::whois(const std::optional<QByteArray>& typed, const Respond& 
     const Deadline deadline {started + m_settings.budget};
     const QString name = *domain;
     const bool taken = m_pool.submit({[this, name, deadline] { lookUp(name, deadline); },
-        [this, name] { m_cache.finish(name, failurePage(Outcome::Unavailable, {}), seconds(0)); }});
+        [this, name] { m_cache.finish(name, unavailable, seconds(0)); }});
     if (!taken) {
         ++m_failures;
-        m_cache.finish(name, failurePage(Outcome::Unavailable, {}), seconds(0));
+        m_cache.finish(name, unavailable, seconds(0));
     }
 }
 
@@ -139,8 +123,11 @@ void WhoisService::lookUp(const QString& domain, Deadline deadline)
     if (result.outcome == Outcome::RateLimited || result.outcome == Outcome::Unavailable)
         ++m_failures;
     log(domain, result, started);
-    m_cache.finish(
-        domain, std::make_shared<const Reply>(whoisPage(domain, result)), lifeOf(result.outcome));
+    // Kept as long as downstream caches are told they may keep it; an unknown TLD's page is not
+    // kept, as IANA's answer already is.
+    const auto page = std::make_shared<const Reply>(whoisPage(domain, result));
+    const bool keep = result.outcome != Outcome::NotADomain;
+    m_cache.finish(domain, page, seconds(keep ? page->maxAgeSeconds : 0));
 }
 
 void WhoisService::log(
