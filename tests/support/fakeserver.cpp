@@ -198,27 +198,19 @@ QString FakeServer::base() const
 
 void FakeServer::route(const QByteArray& key, Response response)
 {
-    route(key, [response](const Request&) { return response; });
-}
-
-void FakeServer::route(const QByteArray& key, Handler handler)
-{
     const std::lock_guard lock(m_mutex);
-    m_routes[key] = std::move(handler);
+    m_routes[key] = std::move(response);
 }
 
 FakeServer::Response FakeServer::take(const Request& request)
 {
-    Handler handler;
+    Response response;
     {
         const std::lock_guard lock(m_mutex);
         m_requests.push_back(request);
         const QByteArray key = m_daemon ? request.target.split('?').first() : request.target;
-        const auto found = m_routes.find(m_routes.count(key) ? key : QByteArray());
-        if (found != m_routes.end())
-            handler = found->second;
+        response = m_routes[m_routes.count(key) ? key : QByteArray()];
     }
-    Response response = handler ? handler(request) : Response {};
     if (response.neverAnswer)
         response.manner = Manner::Hang;
     else if (!response.withLength && response.manner == Manner::Answer)

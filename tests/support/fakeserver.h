@@ -41,7 +41,6 @@ public:
         QList<QPair<QByteArray, QByteArray>> headers;
         Manner manner = Manner::Answer;
     };
-    using Handler = std::function<Response(const Request&)>;
 
     // port 0: a free one.
     FakeServer(Protocol protocol, const char* address, quint16 port = 0);
@@ -54,7 +53,6 @@ public:
     // Answers requests for key (an HTTP path, up to '?', or a whois query). Others get the
     // fallback: a 404 page over HTTP, nothing over whois.
     void route(const QByteArray& key, Response response);
-    void route(const QByteArray& key, Handler handler);
     void answer(const QByteArray& query, const QByteArray& text) { route(query, {200, text}); }
     void fallback(Response response) { route({}, std::move(response)); }
     void fallback(const QByteArray& text) { route({}, {200, text}); }
@@ -79,21 +77,21 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_stopped;
     bool m_stopping = false;
-    std::map<QByteArray, Handler> m_routes;
+    std::map<QByteArray, Response> m_routes;
     std::vector<Request> m_requests;
     std::vector<std::thread> m_threads;
     std::thread m_acceptor;
 };
 
+// The two kinds by the names the tests use.
 struct TestHttpServer : FakeServer
 {
-    explicit TestHttpServer(const char* address = "127.0.0.1") : FakeServer(Protocol::Http, address)
-    { }
+    explicit TestHttpServer(const char* at = "127.0.0.1") : FakeServer(Protocol::Http, at) { }
 };
 struct FakeWhoisServer : FakeServer
 {
-    explicit FakeWhoisServer(const char* address, quint16 port = 0)
-        : FakeServer(Protocol::Whois, address, port)
+    explicit FakeWhoisServer(const char* at, quint16 port = 0)
+        : FakeServer(Protocol::Whois, at, port)
     { }
 };
 using Manner = FakeServer::Manner;
