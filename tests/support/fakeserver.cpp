@@ -133,7 +133,8 @@ HttpGot httpRequest(
     return got;
 }
 
-FakeServer::FakeServer(Protocol protocol, const char* address, quint16 port) : m_address(address)
+FakeServer::FakeServer(Protocol protocol, const char* address, quint16 port)
+    : m_protocol(protocol), m_address(address)
 {
     sockaddr_in at {};
     at.sin_family = AF_INET;
@@ -208,7 +209,8 @@ FakeServer::Response FakeServer::take(const Request& request)
     {
         const std::lock_guard lock(m_mutex);
         m_requests.push_back(request);
-        const QByteArray key = m_daemon ? request.target.split('?').first() : request.target;
+        const QByteArray key
+            = m_protocol == Protocol::Http ? request.target.split('?').first() : request.target;
         response = m_routes[m_routes.count(key) ? key : QByteArray()];
     }
     if (response.neverAnswer)

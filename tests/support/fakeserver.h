@@ -69,7 +69,8 @@ private:
     void serve(int client);
     bool waitForStop(std::chrono::milliseconds most);
 
-    QByteArray m_address;
+    const Protocol m_protocol;
+    const QByteArray m_address;
     quint16 m_port = 0;
     MHD_Daemon* m_daemon = nullptr;
     int m_listener = -1;
