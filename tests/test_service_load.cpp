@@ -9,8 +9,8 @@
 
 #include <QtTest>
 
-#include "query/cut.h"
-#include "query/whois.h"
+#include "whoispage/cut.h"
+#include "whoispage/whois.h"
 #include "support/fakeregistries.h"
 #include "support/httpserver.h"
 #include "support/procstat.h"
@@ -197,7 +197,7 @@ void TestServiceLoad::floodAgainstSlowUpstream()
     for (RawClient& c : clients) {
         ::close(c.fd);
         QString page = decodeAnsi(c.got.mid(c.got.indexOf("\r\n\r\n") + 4));
-        const WhoisFacts facts = readWhoisPage(StripBlanks(page));
+        const WhoisFacts facts = readWhoisPage(stripBlanks(page));
         outcomes[facts.cop.isEmpty() ? facts.truename : QStringLiteral("registered")] += 1;
     }
     QStringList counts;

@@ -22,7 +22,7 @@ QChar ansiBlank()
     return blank;
 }
 
-QString StripBlanks(QString& text)
+QString stripBlanks(QString& text)
 {
     const QChar fifth = ansiBlank();
     // Deleting a blank never creates another one, so one pass does what five would.

@@ -14,7 +14,7 @@ QChar ansiBlank();
 
 // Deletes every space, carriage return, line feed, tab and ansiBlank() from text, in place, and
 // returns the stripped text as well.
-QString StripBlanks(QString& text);
+QString stripBlanks(QString& text);
 
 // The text between the first StrStart and the first StrEnd after it. Never fails: a cut that
 // cannot be made gives the empty string. A missing StrStart does not make the cut fail: the cut

@@ -1,4 +1,4 @@
-#include "webbrowser.h"
+#include "bannerview.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -12,7 +12,7 @@ constexpr int kTimeoutMs = 10000;
 
 } // namespace
 
-WebBrowser::WebBrowser(QWidget* parent) : QTextBrowser(parent)
+BannerView::BannerView(QWidget* parent) : QTextBrowser(parent)
 {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -28,24 +28,22 @@ WebBrowser::WebBrowser(QWidget* parent) : QTextBrowser(parent)
     });
 }
 
-WebBrowser::~WebBrowser() = default;
+BannerView::~BannerView() = default;
 
-QString WebBrowser::neutralLine()
+QString BannerView::neutralLine()
 {
     return QStringLiteral("欢迎使用域名查询");
 }
 
-void WebBrowser::Navigate(const QString& URL)
+void BannerView::setAddress(const QString& url)
 {
-    m_address = QUrl(URL);
+    m_address = QUrl(url);
 }
 
-void WebBrowser::startLoading()
+void BannerView::startLoading()
 {
-    if (m_address.isEmpty())
+    if (m_address.isEmpty() || !m_network)
         return;
-    if (!m_network)
-        m_network = new QNetworkAccessManager(this);
     if (m_reply)
         m_reply->abort();
     QNetworkRequest request(m_address);
@@ -55,10 +53,10 @@ void WebBrowser::startLoading()
         if (received > kMaxPageBytes)
             reply->abort();
     });
-    connect(m_reply, &QNetworkReply::finished, this, &WebBrowser::finished);
+    connect(m_reply, &QNetworkReply::finished, this, &BannerView::finished);
 }
 
-void WebBrowser::finished()
+void BannerView::finished()
 {
     QNetworkReply* reply = std::exchange(m_reply, nullptr);
     reply->deleteLater();
