@@ -223,11 +223,6 @@ QString ListBox::entry(int row) const
     return m_entries->entry(row);
 }
 
-QString ListBox::selectedText() const
-{
-    return entry(selectedRow());
-}
-
 QItemSelectionModel::SelectionFlags ListBox::selectionCommand(
     const QModelIndex& index, const QEvent* event) const
 {

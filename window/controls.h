@@ -136,8 +136,6 @@ public:
     void setSelectedRow(int row);
     // The text of the entry at row, empty when there is none.
     QString entry(int row) const;
-    // The selected entry's text, empty when none is selected.
-    QString selectedText() const;
 
 signals:
     void chosen();

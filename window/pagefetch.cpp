@@ -30,6 +30,25 @@ bool mayStandInTarget(unsigned char c)
     }
 }
 
+QByteArray requestTarget(const QString& url)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    const QByteArray utf8 = url.toUtf8();
+    QByteArray target;
+    target.reserve(utf8.size());
+    for (const char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (mayStandInTarget(c)) {
+            target += ch;
+        } else {
+            target += '%';
+            target += hex[c >> 4];
+            target += hex[c & 0xf];
+        }
+    }
+    return target;
+}
+
 enum class Stop { None, ConnectTimeout, AnswerTimeout, TooLong };
 
 QString reasonFor(const QNetworkReply& reply, Stop stop)
@@ -64,25 +83,6 @@ QString reasonFor(const QNetworkReply& reply, Stop stop)
 }
 
 } // namespace
-
-QByteArray requestTarget(const QString& url)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    const QByteArray utf8 = url.toUtf8();
-    QByteArray target;
-    target.reserve(utf8.size());
-    for (const char ch : utf8) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (mayStandInTarget(c)) {
-            target += ch;
-        } else {
-            target += '%';
-            target += hex[c >> 4];
-            target += hex[c & 0xf];
-        }
-    }
-    return target;
-}
 
 QByteArray fetchBody(QNetworkAccessManager& network, const QString& url, const FetchLimits& limits)
 {

@@ -24,13 +24,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The request address as bytes for the request line: kept as typed, except that characters which
-// cannot stand in an HTTP request target (controls, space, '"', '#', '<', '>', '\', '^', '`',
-// '{', '|', '}', DEL and everything beyond ASCII) are percent-encoded, the latter as UTF-8 bytes.
-// So no typed text can add a header, a second request or a fragment.
-QByteArray requestTarget(const QString& url);
-
-// GETs url and returns the answer's body, whatever its HTTP status. Returns only once the answer
-// is in: meanwhile the window goes on painting, while user input waits until after the return.
+// GETs url and returns the answer's body, whatever its HTTP status. The address is sent as typed,
+// but for what cannot stand in a request target (controls, space, '"', '#', '<', '>', '\', '^',
+// '`', '{', '|', '}', DEL and everything beyond ASCII), which is percent-encoded, the latter as
+// UTF-8: no typed text can add a header, a second request or a fragment. (A percent-encoded letter,
+// digit or "-._~" goes as the character itself, which means the same.) Returns only once the
+// answer is in: meanwhile the window goes on painting, while user input waits until the return.
 // Throws FetchError on a transport failure, a time-out or an over-long body.
 QByteArray fetchBody(QNetworkAccessManager& network, const QString& url, const FetchLimits& limits);
