@@ -1,8 +1,6 @@
 // Installed like a desktop application: cmake --install into a temporary prefix, the validators
 // on what it put there, two copies started by the launcher sharing one whois service, a
 // re-install keeping the watch list, and the uninstall leaving it.
-#include <signal.h>
-
 #include <QtTest>
 
 #include "support/formfixture.h"
