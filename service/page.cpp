@@ -7,8 +7,6 @@
 
 namespace {
 
-const QString kIdeographicSpace = QStringLiteral("\u3000");
-
 // The window's message for each state but Registered, shown where the registrant would be.
 QString stateMessage(Outcome outcome)
 {

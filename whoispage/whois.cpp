@@ -37,8 +37,6 @@ WhoisFacts readWhoisPage(const QString& page)
 
 namespace {
 
-const QString kIdeographicSpace = QStringLiteral("\u3000");
-
 // The markers the program cuts by, all of which a value must not hold.
 const QStringList kMarkers = {"Version", "Domain", "Registrar:", "Whois",
     "CreationDate:", "Expiration", "ExpirationDate:", ">>>", "RegistrantName:", "Administrative",

@@ -14,6 +14,9 @@ struct WhoisFacts
     QString edate; // expiration date, in date form
 };
 
+// The blank a page writer puts where a value has a space: the program's blank stripping keeps it.
+inline const QString kIdeographicSpace = QStringLiteral("\u3000");
+
 // Shown for the registrant and e-mail of version 2.0 pages, which withhold both.
 inline const QString kConfidential = QStringLiteral("已保密");
 
