@@ -220,12 +220,13 @@ void TestWindow::slowQueryKeepsPainting()
         QProcess::execute(xdotool,
             {"mousemove", "--window", QString::number(form.winId()), "420", "68", "click", "1"});
     });
-    QTimer::singleShot(2000, &form, [&] { meanwhile << QString::number(counter.paints > 0); });
     QString shownAtWatch;
     connect(form.watchButton, &QPushButton::clicked,
         [&] { shownAtWatch = form.registrantLabel->text(); });
     QTest::mouseClick(form.queryButton, Qt::LeftButton);
-    QCOMPARE(meanwhile, (QStringList {"busy", "1"}));
+    // Nothing has run since the answer came in: these paints happened while it was awaited.
+    QVERIFY(counter.paints > 0);
+    QCOMPARE(meanwhile, QStringList {"busy"});
     QVERIFY(shownAtWatch.isEmpty());
     QCOMPARE(form.registrantLabel->text(), QString("Slow"));
     QVERIFY(!QGuiApplication::overrideCursor());
