@@ -47,7 +47,7 @@ class TestInstall : public QObject
 private slots:
     void initTestCase();
     void cleanup();
-    void installedFiles();
+    void entriesPassTheValidators();
     void launcherStartsTheService();
     void reinstallKeepsTheWatchList();
     void uninstallLeavesTheWatchList();
@@ -95,7 +95,7 @@ QProcess* TestInstall::launch()
     return process;
 }
 
-void TestInstall::installedFiles()
+void TestInstall::entriesPassTheValidators()
 {
     const QString entry = m_prefix + "/share/applications/net.domainwhois.DomainWhois.desktop";
     int code = -1;
