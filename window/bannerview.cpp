@@ -40,15 +40,15 @@ void BannerView::setAddress(const QString& url)
     m_address = QUrl(url);
 }
 
-void BannerView::startLoading()
+void BannerView::startLoading(QNetworkAccessManager& network)
 {
-    if (m_address.isEmpty() || !m_network)
+    if (m_address.isEmpty())
         return;
     if (m_reply)
         m_reply->abort();
     QNetworkRequest request(m_address);
     request.setTransferTimeout(kTimeoutMs);
-    m_reply = m_network->get(request);
+    m_reply = network.get(request);
     connect(m_reply, &QNetworkReply::downloadProgress, m_reply, [reply = m_reply](qint64 received) {
         if (received > kMaxPageBytes)
             reply->abort();

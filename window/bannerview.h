@@ -21,10 +21,8 @@ public:
 
     // Remembers the address and returns at once; the page is fetched by startLoading().
     void setAddress(const QString& url);
-    // What fetches the page; the window shares its own.
-    void setNetwork(QNetworkAccessManager* network) { m_network = network; }
     // Fetches the address setAddress was given, if any; the window calls it after its first paint.
-    void startLoading();
+    void startLoading(QNetworkAccessManager& network);
     void setLinkOpener(std::function<void(const QUrl&)> open) { m_openLink = std::move(open); }
 
     // Shown while nothing has loaded, and for good when the page cannot be had.
@@ -34,7 +32,6 @@ private:
     void finished();
 
     QUrl m_address;
-    QNetworkAccessManager* m_network = nullptr;
     QNetworkReply* m_reply = nullptr;
     std::function<void(const QUrl&)> m_openLink;
 };

@@ -43,7 +43,6 @@ Form1::Form1(Form1Services services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
     , m_services(std::move(services))
     , m_picture(QStringLiteral(":/assets/background.jpg"))
-    , m_network(new QNetworkAccessManager(this))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString());
@@ -58,10 +57,10 @@ Form1::Form1(Form1Services services, QWidget* parent)
     buildControls(this, *this,
         QCursor(QPixmap(QStringLiteral(":/assets/hand.png")), kLinkCursorHotX, kLinkCursorHotY));
 
-    // One network stack for the banner and the whois fetch.
-    bannerView->setNetwork(m_network);
+    // The banner is fetched once the window has painted.
     connect(
-        this, &Form1::firstPainted, bannerView, &BannerView::startLoading, Qt::QueuedConnection);
+        this, &Form1::firstPainted, this, [this] { bannerView->startLoading(network()); },
+        Qt::QueuedConnection);
     bannerView->setLinkOpener([this](const QUrl& link) {
         try {
             openSite(link.toString());
@@ -104,6 +103,14 @@ void Form1::load()
 {
     bannerView->setAddress(m_services.sites.banner);
     loadWatchList();
+}
+
+QNetworkAccessManager& Form1::network()
+{
+    // Made on first use, after the first paint: the window shows without waiting for it.
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
+    return *m_network;
 }
 
 void Form1::closeLabelClicked()

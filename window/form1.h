@@ -68,6 +68,8 @@ private:
     void closeLabelClicked();
     void siteLabelClicked();
 
+    // One network stack for the banner and the whois fetch.
+    QNetworkAccessManager& network();
     void queryDomain();
     void loadWatchList();
     // Pulls the window back against an edge of the primary screen when a tenth or more of it lies

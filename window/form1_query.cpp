@@ -22,7 +22,7 @@ public:
 
 QString Form1::fetchPage(const QString& url)
 {
-    QString page = decodeAnsi(fetchBody(*m_network, url, m_services.fetchLimits));
+    QString page = decodeAnsi(fetchBody(network(), url, m_services.fetchLimits));
     return stripBlanks(page);
 }
 
