@@ -7,8 +7,8 @@
 #include <QByteArray>
 #include <QStringEncoder>
 
-#include "query/cut.h"
-#include "query/whois.h"
+#include "whoispage/cut.h"
+#include "whoispage/whois.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ void BM_Strip(benchmark::State& state)
     const QString decoded = decodeAnsi(bigPage(int(state.range(0))));
     for (auto _ : state) {
         QString text = decoded;
-        benchmark::DoNotOptimize(StripBlanks(text));
+        benchmark::DoNotOptimize(stripBlanks(text));
     }
     state.SetBytesProcessed(state.iterations() * bigPage(int(state.range(0))).size());
 }
@@ -72,18 +72,18 @@ void BM_Strip(benchmark::State& state)
 void BM_Cuts(benchmark::State& state)
 {
     QString page = decodeAnsi(bigPage(int(state.range(0))));
-    StripBlanks(page);
+    stripBlanks(page);
     for (auto _ : state)
         benchmark::DoNotOptimize(readWhoisPage(page));
     state.SetBytesProcessed(state.iterations() * bigPage(int(state.range(0))).size());
 }
 
-// Everything getdata and QueryDomain do with the bytes once they are in.
+// Everything the window does with the bytes of an answer once they are in.
 void BM_WholePostProcessing(benchmark::State& state)
 {
     for (auto _ : state) {
         QString page = decodeAnsi(bigPage(int(state.range(0))));
-        StripBlanks(page);
+        stripBlanks(page);
         benchmark::DoNotOptimize(readWhoisPage(page));
     }
     state.SetBytesProcessed(state.iterations() * bigPage(int(state.range(0))).size());

@@ -21,7 +21,7 @@
 #include <QTemporaryDir>
 
 #include "support/fakeregistries.h"
-#include "support/httpserver.h"
+#include "support/fakeserver.h"
 #include "bench/procstat.h"
 
 extern char** environ;

@@ -18,8 +18,8 @@
 #include <QMap>
 
 #include "bench/procstat.h"
-#include "query/cut.h"
-#include "query/whois.h"
+#include "whoispage/cut.h"
+#include "whoispage/whois.h"
 #include "support/fakeregistries.h"
 
 namespace {
@@ -190,7 +190,7 @@ void BM_FloodAgainstSlowUpstream(benchmark::State& state)
     for (RawClient& c : clients) {
         ::close(c.fd);
         QString page = decodeAnsi(c.got.mid(c.got.indexOf("\r\n\r\n") + 4));
-        const WhoisFacts facts = readWhoisPage(StripBlanks(page));
+        const WhoisFacts facts = readWhoisPage(stripBlanks(page));
         outcomes[facts.cop.isEmpty() ? facts.truename : QStringLiteral("registered")] += 1;
     }
     state.counters["all_answered_ms"] = double(took);

@@ -22,7 +22,7 @@
 
 #include "bench/procstat.h"
 #include "bench/watchlistfile.h"
-#include "support/httpserver.h"
+#include "support/fakeserver.h"
 
 extern char** environ;
 

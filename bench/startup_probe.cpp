@@ -12,7 +12,7 @@
 
 #include "bench/procstat.h"
 #include "window/program.h"
-#include "window/webbrowser.h"
+#include "window/bannerview.h"
 
 namespace {
 
@@ -31,8 +31,8 @@ public:
                 std::fflush(stdout);
             });
             connect(form, &Form1::firstPainted, this, &Watcher::arrived);
-            connect(form->wb1, &QTextEdit::textChanged, this, [this, form] {
-                if (m_bannerSeen || form->wb1->toPlainText() == WebBrowser::neutralLine())
+            connect(form->bannerView, &QTextEdit::textChanged, this, [this, form] {
+                if (m_bannerSeen || form->bannerView->toPlainText() == BannerView::neutralLine())
                     return;
                 m_bannerSeen = true;
                 std::printf("banner %lld\n", monotonicNs());

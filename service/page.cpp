@@ -3,11 +3,9 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-#include "query/cut.h"
+#include "whoispage/cut.h"
 
 namespace {
-
-const QString kIdeographicSpace = QStringLiteral("\u3000");
 
 // The window's message for each state but Registered, shown where the registrant would be.
 QString stateMessage(Outcome outcome)
@@ -31,81 +29,6 @@ QString dateText(const QDateTime& date)
 {
     return date.isValid() ? date.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                           : QString();
-}
-
-struct Values
-{
-    QString registrar, registrant, email, created, expires, server;
-    QStringList nameServers;
-};
-
-// The markers the program cuts by, all of which a value must not hold.
-const QStringList kMarkers = {"Version", "Domain", "Registrar:", "Whois",
-    "CreationDate:", "Expiration", "ExpirationDate:", ">>>", "RegistrantName:", "Administrative",
-    "AdministrativeEmail:", "Sponsoring",
-    "SponsoringRegistrar:", "NameServer:", "RegistrationDate:", "友情提示"};
-
-// The marker's first character in a value made full-width (or followed by an ideographic space),
-// so that the marker no longer matches while the value reads the same.
-QString defused(QString value)
-{
-    for (const QString& marker : kMarkers) {
-        for (qsizetype at; (at = value.indexOf(marker)) >= 0;) {
-            const QChar c = value[at];
-            if (c.unicode() > 0x20 && c.unicode() < 0x7f)
-                value[at] = QChar(c.unicode() - 0x21 + 0xFF01);
-            else
-                value.insert(at + 1, kIdeographicSpace);
-        }
-    }
-    return value;
-}
-
-QString versionTwoText(const QString& domain, const Values& v)
-{
-    QString text
-        = QStringLiteral("Whois Server Version 2.0\r\n\r\nDomain Name: %1\r\nRegistrar: %2\r\n"
-                         "Whois Server: %3\r\n")
-              .arg(domain, v.registrar, v.server);
-    for (const QString& server : v.nameServers)
-        text += QStringLiteral("Name Server: %1\r\n").arg(server);
-    text
-        += QStringLiteral("Creation Date: %1\r\nExpiration Date: %2\r\n\r\n"
-                          ">>> Last update of whois database: %3 UTC <<<\r\n\r\n"
-                          "注册人和邮箱不公开。日期为协调世界时（UTC）。\r\n")
-               .arg(v.created, v.expires,
-                   QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    return text;
-}
-
-QString otherText(const QString& domain, const Values& v)
-{
-    QString text
-        = QStringLiteral("Domain Name: %1\r\nRegistrant Name: %2\r\nAdministrative Email: %3\r\n"
-                         "Sponsoring Registrar: %4\r\n")
-              .arg(domain, v.registrant, v.email, v.registrar);
-    for (const QString& server : v.nameServers.isEmpty() ? QStringList {QString()} : v.nameServers)
-        text += QStringLiteral("Name Server: %1\r\n").arg(server);
-    text += QStringLiteral("Registration Date: %1\r\nExpiration Date: %2\r\n\r\n友情提示：")
-                .arg(v.created, v.expires);
-    text += v.server.isEmpty()
-        ? QStringLiteral("本服务按注册局的回答显示查询结果。\r\n")
-        : QStringLiteral("以上信息来自 %1，日期为协调世界时（UTC）。\r\n").arg(v.server);
-    return text;
-}
-
-QByteArray toGbk(const QString& text)
-{
-    QStringEncoder gbk("GBK");
-    return gbk.encode(text);
-}
-
-bool readsBack(const QByteArray& page, const WhoisFacts& facts)
-{
-    QString text = decodeAnsi(page);
-    const WhoisFacts read = readWhoisPage(StripBlanks(text));
-    return read.cop == facts.cop && read.truename == facts.truename && read.mail == facts.mail
-        && read.bdate == facts.bdate && read.edate == facts.edate;
 }
 
 } // namespace
@@ -173,33 +96,16 @@ Reply whoisPage(const QString& domain, const LookupResult& result)
     }
 
     const WhoisFacts facts = intendedFacts(result);
-    Values values {facts.cop, facts.truename, facts.mail, dateText(result.record.created),
-        dateText(result.record.expires), result.asked.isEmpty() ? QString() : result.asked.last(),
-        {}};
+    PageValues values {domain, facts.cop, facts.truename, facts.mail,
+        dateText(result.record.created), dateText(result.record.expires),
+        result.asked.isEmpty() ? QString() : result.asked.last(), {}};
     for (const QString& server : result.record.nameServers)
         values.nameServers << displayValue(server);
     // The older layout is the one the program reads registrant and e-mail from; "Version 2.0"
     // withholds both, and is kept for records that show neither.
-    QList<QByteArray> tries;
-    if (result.outcome == Outcome::Registered && !result.record.registrantPublic())
-        tries << toGbk(versionTwoText(domain, values));
-    tries << toGbk(otherText(domain, values));
-    for (const QByteArray& page : tries) {
-        if (readsBack(page, facts)) {
-            reply.body = page;
-            return reply;
-        }
-    }
-    // A value holding a marker: the marker is defused, and the page reads back as intended.
-    Values safe = values;
-    WhoisFacts safeFacts = facts;
-    for (auto [value, fact] : {std::pair {&safe.registrar, &safeFacts.cop},
-             {&safe.registrant, &safeFacts.truename}, {&safe.email, &safeFacts.mail}}) {
-        *value = defused(*value);
-        *fact = *value;
-    }
-    reply.body = toGbk(otherText(domain, safe));
-    if (!readsBack(reply.body, safeFacts)) {
+    reply.body = writeWhoisPage(
+        values, facts, result.outcome == Outcome::Registered && !result.record.registrantPublic());
+    if (reply.body.isEmpty()) {
         LookupResult failed;
         failed.detail = QStringLiteral("page would not read back");
         return whoisPage(domain, failed);

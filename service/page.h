@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include "query/whois.h"
+#include "whoispage/whois.h"
 #include "service/record.h"
 #include "service/reply.h"
 

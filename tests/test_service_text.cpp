@@ -2,7 +2,7 @@
 // reached, and pages that must read back in the program exactly as meant.
 #include <QtTest>
 
-#include "query/cut.h"
+#include "whoispage/cut.h"
 #include "service/domainname.h"
 #include "service/page.h"
 #include "service/upstream.h"
@@ -161,7 +161,7 @@ void TestServiceText::page()
     const Reply reply = whoisPage("example.cn", result);
     QString text = decodeAnsi(reply.body);
     QCOMPARE(text.contains("Version 2.0"), versionTwo);
-    const WhoisFacts read = readWhoisPage(StripBlanks(text));
+    const WhoisFacts read = readWhoisPage(stripBlanks(text));
     if (shown.isEmpty())
         shown = record;
     QCOMPARE((QStringList {read.cop, read.truename, read.mail}), shown);

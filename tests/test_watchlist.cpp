@@ -1,7 +1,5 @@
-// The watch list on real SQLite files: the Watch, Delete and click commands driven through the
-// window, a second copy of the program, and kills.
-#include <signal.h>
-
+// The watch list on real SQLite files: the start-up listing and the Watch, Delete and click
+// commands driven through the window, with the file missing, foreign or held by another copy.
 #include <thread>
 
 #include <QtTest>
@@ -9,50 +7,18 @@
 #include <sqlite3.h>
 
 #include "support/formfixture.h"
-#include "support/httpserver.h"
-#include "watchlist/watchlist.h"
+#include "support/fakeserver.h"
+#include "window/program.h"
 
 namespace {
 
 void watch(Form1& form, const QStringList& texts)
 {
     for (const QString& text : texts) {
-        form.tb_url->setText(text);
-        QTest::mouseClick(form.Command2, Qt::LeftButton);
+        form.domainBox->setText(text);
+        QTest::mouseClick(form.watchButton, Qt::LeftButton);
     }
 }
-
-// A copy of the program on a folder, driven through its standard input.
-struct Host
-{
-    explicit Host(const QString& dir) { process.start(TESTHOST, {dir, "http://127.0.0.1:9/", ""}); }
-    ~Host() { kill(); }
-    bool waitFor(const QByteArray& text, int ms = 20000)
-    {
-        for (QDeadlineTimer deadline(ms); !output.contains(text) && !deadline.hasExpired();
-             output += process.readAllStandardOutput())
-            process.waitForReadyRead(50);
-        return output.contains(text);
-    }
-    void kill()
-    {
-        if (process.state() != QProcess::NotRunning)
-            ::kill(pid_t(process.processId()), SIGKILL);
-        process.waitForFinished();
-        output += process.readAllStandardOutput();
-    }
-    QStringList lines(const char* prefix) const
-    {
-        QStringList found;
-        for (const QByteArray& line : output.split('\n'))
-            if (line.startsWith(prefix))
-                found << QString::fromUtf8(line.mid(qsizetype(qstrlen(prefix))));
-        return found;
-    }
-
-    QProcess process;
-    QByteArray output;
-};
 
 } // namespace
 
@@ -60,42 +26,17 @@ class TestWatchList : public QObject
 {
     Q_OBJECT
 private slots:
-    void paths_data();
-    void paths();
     void listing_data();
     void listing();
     void badFileAtStart_data();
     void badFileAtStart();
-    void watchAppendsAndStores();
     void deleteRemovesEqualRows_data();
     void deleteRemovesEqualRows();
     void failedCommandsAreReported();
     void waitsForAnotherCopy();
     void onlyLeftPressSelects_data();
     void onlyLeftPressSelects();
-    void recordSetOutlivesConnection();
-    void survivesBeingKilled();
-    void twoCopies();
 };
-
-void TestWatchList::paths_data()
-{
-    QTest::addColumn<QString>("dir");
-    QTest::addColumn<QString>("path");
-    QTest::newRow("folder") << "/opt/whois"
-                            << "/opt/whois/domain.mdb";
-    QTest::newRow("trailing separator") << "/opt/whois/"
-                                        << "/opt/whois/domain.mdb";
-    QTest::newRow("root") << "/"
-                          << "/domain.mdb";
-}
-
-void TestWatchList::paths()
-{
-    QFETCH(QString, dir);
-    QFETCH(QString, path);
-    QCOMPARE(databasePath(dir), path);
-}
 
 void TestWatchList::listing_data()
 {
@@ -119,13 +60,19 @@ void TestWatchList::listing()
     FormFixture fixture;
     if (!rows.isEmpty())
         fixture.sql(rows);
-    fixture.form().Form_Load();
+    Form1& form = fixture.form();
+    form.load();
     QCOMPARE(fixture.listEntries(), entries);
-    // Watch leaves every other column to its default.
-    watch(fixture.form(), {"z.example"});
+    // Watch appends at the end and adds a row every time, leaving other columns to their defaults.
+    const QStringList watched {"four.example", "a'b.example", "four.example", ""};
+    watch(form, watched);
+    QCOMPARE(fixture.listEntries(), entries + watched);
+    QCOMPARE(fixture.rows("select url from domain order by id desc limit 4"),
+        (QStringList {"", "four.example", "a'b.example", "four.example"}));
+    QCOMPARE(form.watchList->selectedRow(), -1);
+    QVERIFY(fixture.messages.isEmpty());
     if (QTest::currentDataTag() == QByteArray("extra columns"))
-        QCOMPARE(
-            fixture.rows("select note from domain where url = 'z.example'"), QStringList {"n"});
+        QCOMPARE(fixture.rows("select note from domain where url = ''"), QStringList {"n"});
 }
 
 void TestWatchList::badFileAtStart_data()
@@ -154,35 +101,14 @@ void TestWatchList::badFileAtStart()
     }
     const QByteArray before = file.open(QIODevice::ReadOnly) ? file.readAll() : "none";
     file.close();
-    try {
-        fixture.form().Form_Load();
-        QFAIL("the start did not fail");
-    } catch (const adodb::Error& error) {
-        QVERIFY2(QString::fromUtf8(error.what()).contains(reason), error.what());
-        QVERIFY2(QString::fromUtf8(error.what()).contains(fixture.dbPath()), error.what());
-    }
+    // The start fails before the window shows, with one message naming the file.
+    QCOMPARE(runForm1(fixture.services), 1);
+    QCOMPARE(fixture.messages.size(), 1);
+    const QString& message = fixture.messages.front();
+    QVERIFY2(message.startsWith("程序无法启动") && message.contains(reason)
+            && message.contains(fixture.dbPath()),
+        qPrintable(message));
     QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : "none", before);
-}
-
-void TestWatchList::watchAppendsAndStores()
-{
-    FormFixture fixture;
-    fixture.sql("insert into domain values(1,'one.example'),(2,'two.example')");
-    Form1& form = fixture.form();
-    form.Form_Load();
-    watch(form, {"four.example", "a'b.example", "four.example", ""});
-    QCOMPARE(fixture.listEntries(),
-        (QStringList {
-            "two.example", "one.example", "four.example", "a'b.example", "four.example", ""}));
-    QCOMPARE(fixture.rows("select url from domain order by id"),
-        (QStringList {
-            "one.example", "two.example", "four.example", "a'b.example", "four.example", ""}));
-    QCOMPARE(form.List1->ListIndex(), -1);
-    QVERIFY(fixture.messages.isEmpty());
-    // At the next start the newest comes first.
-    fixture.window.reset();
-    fixture.form().Form_Load();
-    QCOMPARE(fixture.listEntries().mid(0, 2), (QStringList {"", "four.example"}));
 }
 
 void TestWatchList::deleteRemovesEqualRows_data()
@@ -202,17 +128,17 @@ void TestWatchList::deleteRemovesEqualRows()
     QFETCH(QStringList, rowsLeft);
     FormFixture fixture;
     Form1& form = fixture.form();
-    form.Form_Load();
+    form.load();
     watch(form, {"a'b", "x' or '1'='1", "dup", "dup", ""});
     QStringList entries = fixture.listEntries();
     const int row = selected.isNull() ? -1 : int(entries.indexOf(selected));
-    form.List1->setListIndex(row);
-    QTest::mouseClick(form.Command3, Qt::LeftButton);
+    form.watchList->setSelectedRow(row);
+    QTest::mouseClick(form.deleteButton, Qt::LeftButton);
     if (row >= 0)
         entries.removeAt(row);
     QCOMPARE(fixture.listEntries(), entries);
     QCOMPARE(fixture.rows("select url from domain order by id"), rowsLeft);
-    QCOMPARE(form.List1->ListIndex(), -1);
+    QCOMPARE(form.watchList->selectedRow(), -1);
     QVERIFY(fixture.messages.isEmpty());
 }
 
@@ -221,10 +147,10 @@ void TestWatchList::failedCommandsAreReported()
     FormFixture fixture;
     fixture.sql("insert into domain values(1,'kept.example')");
     Form1& form = fixture.form();
-    form.Form_Load();
+    form.load();
     const auto deleteFirst = [&form] {
-        form.List1->setListIndex(0);
-        QTest::mouseClick(form.Command3, Qt::LeftButton);
+        form.watchList->setSelectedRow(0);
+        QTest::mouseClick(form.deleteButton, Qt::LeftButton);
     };
     // The file gone: Delete keeps the entry, Watch appends it all the same.
     const QString moved = fixture.dbPath() + ".away";
@@ -253,7 +179,7 @@ void TestWatchList::waitsForAnotherCopy()
     FormFixture fixture;
     fixture.services.watchListLockWait = std::chrono::milliseconds(300);
     Form1& form = fixture.form();
-    form.Form_Load();
+    form.load();
     sqlite3* other = nullptr;
     sqlite3_open(fixture.dbPath().toUtf8().constData(), &other);
     // Held briefly: the command waits for it. Held on: the command gives up after its wait.
@@ -302,8 +228,8 @@ void TestWatchList::onlyLeftPressSelects()
     FormFixture fixture(server.base() + "/cgi-bin/whois?domain=");
     fixture.sql("insert into domain values(1,'one.example'),(2,'two.example')");
     Form1& form = fixture.form();
-    form.Form_Load();
-    ListBox* list = form.List1;
+    form.load();
+    ListBox* list = form.watchList;
     QCoreApplication::processEvents();
     const QRect first = list->visualRect(list->model()->index(0, 0));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first.center());
@@ -313,74 +239,10 @@ void TestWatchList::onlyLeftPressSelects()
     else
         QTest::mouseClick(
             list->viewport(), button, modifiers, first.center() + QPoint(0, row * first.height()));
-    QCOMPARE(list->ListIndex(), selected);
-    QCOMPARE(form.tb_url->text(), list->Text());
-    QCOMPARE(form.lb_url->text(), list->Text());
+    QCOMPARE(list->selectedRow(), selected);
+    QCOMPARE(form.domainBox->text(), list->entry(selected));
+    QCOMPARE(form.domainLabel->text(), list->entry(selected));
     QCOMPARE(server.targets().size(), size_t(1 + queries));
-}
-
-// The window's record sets are declared before its connection, so the connection goes first.
-void TestWatchList::recordSetOutlivesConnection()
-{
-    FormFixture fixture;
-    fixture.sql("insert into domain values(1,'a.example')");
-    adodb::Recordset rs;
-    {
-        adodb::Connection conn;
-        conn.Open(fixture.dbPath());
-        rs.Open("select * from [domain]", conn);
-        QCOMPARE(rs.RecordCount(), 1);
-    }
-    QCOMPARE(rs.State(), int(adodb::adStateClosed));
-    fixture.sql("insert into domain values(2,'b.example')"); // the file is free again
-}
-
-void TestWatchList::survivesBeingKilled()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("domain.mdb");
-    makeEmptyDatabase(path);
-    QRandomGenerator random(20261207);
-    QStringList stored;
-    for (int round = 0; round < 10; ++round) {
-        Host host(dir.path());
-        QVERIFY(host.waitFor("shown"));
-        host.process.write("watch-loop r" + QByteArray::number(round) + "-\n");
-        QVERIFY(host.waitFor("stored"));
-        host.waitFor("never", int(random.bounded(10, 300)));
-        host.kill();
-        QVERIFY(host.lines("error: ").isEmpty());
-        stored += host.lines("stored ");
-    }
-    QCOMPARE(databaseRows(path, "pragma integrity_check"), QStringList {"ok"});
-    const QStringList rows = databaseRows(path, "select url from domain order by id desc");
-    for (const QString& text : stored)
-        QVERIFY2(rows.contains(text), qPrintable(text));
-    Host after(dir.path());
-    QVERIFY(after.waitFor("shown"));
-    after.process.write("list\n");
-    QVERIFY(after.waitFor("list "));
-    QCOMPARE(after.lines("list ").front().split('|'), rows);
-}
-
-// Two copies watching at once on one file: both are served, nothing is lost or damaged.
-void TestWatchList::twoCopies()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("domain.mdb");
-    makeEmptyDatabase(path);
-    Host a(dir.path()), b(dir.path());
-    QVERIFY(a.waitFor("shown") && b.waitFor("shown"));
-    a.process.write("watch-loop a\n");
-    b.process.write("watch-loop b\n");
-    QVERIFY(a.waitFor("stored a20") && b.waitFor("stored b20"));
-    a.kill();
-    b.kill();
-    QVERIFY(a.lines("error: ").isEmpty() && b.lines("error: ").isEmpty());
-    QCOMPARE(databaseRows(path, "pragma integrity_check"), QStringList {"ok"});
-    const QStringList rows = databaseRows(path, "select url from domain");
-    for (const QString& text : a.lines("stored ") + b.lines("stored "))
-        QVERIFY2(rows.contains(text), qPrintable(text));
 }
 
 QTEST_MAIN(TestWatchList)

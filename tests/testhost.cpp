@@ -1,9 +1,8 @@
 // testhost DIR WHOIS_BASE BANNER
 // The program with its addresses and folder handed in, driven line by line from standard input:
-//   click NAME | type TEXT | pick ROW (selects, no click) | list | labels | watch-loop PREFIX
-// It prints "shown" once the window is up, "error: …" for every message it would show,
-// "stored TEXT" for every watched text the database took, and "dropped X Y" after every move
-// of the window.
+//   click OBJECT-NAME | type TEXT | labels
+// It prints "shown" once the window is up, "error: …" for every message it would show, and
+// "dropped X Y" after every move of the window.
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,8 +16,6 @@
 #include "window/windowmover.h"
 
 namespace {
-
-int errors = 0;
 
 void say(const QString& line)
 {
@@ -34,30 +31,12 @@ void run(Form1& form, const QString& line)
         auto* control = form.findChild<QWidget*>(rest);
         QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
     } else if (verb == u"type") {
-        form.tb_url->setText(rest);
-    } else if (verb == u"pick") {
-        form.List1->setListIndex(rest.toInt());
-    } else if (verb == u"list") {
-        QStringList entries;
-        for (int i = 0; i < form.List1->model()->rowCount(); ++i)
-            entries << form.List1->List(i);
-        say(QStringLiteral("list ") + entries.join(u'|'));
+        form.domainBox->setText(rest);
     } else if (verb == u"labels") {
         const QStringList shown
-            = {form.lb_url->text(), form.lb_cop->text(), form.lb_truename->text(),
-                form.lb_mail->text(), form.lb_bdate->text(), form.lb_edate->text()};
+            = {form.domainLabel->text(), form.registrarLabel->text(), form.registrantLabel->text(),
+                form.emailLabel->text(), form.createdLabel->text(), form.expiresLabel->text()};
         say(QStringLiteral("labels ") + shown.join(u'|'));
-    } else if (verb == u"watch-loop") {
-        auto* timer = new QTimer(&form);
-        QObject::connect(timer, &QTimer::timeout, &form, [&form, rest, next = 0]() mutable {
-            const QString text = rest + QString::number(next++);
-            form.tb_url->setText(text);
-            const int before = errors;
-            QTest::mouseClick(form.Command2, Qt::LeftButton);
-            if (errors == before)
-                say(QStringLiteral("stored ") + text);
-        });
-        timer->start(0);
     }
 }
 
@@ -94,7 +73,6 @@ int main(int argc, char* argv[])
     services.sites.banner = QString::fromLocal8Bit(argv[3]);
     services.sites.home = QStringLiteral("http://127.0.0.1:9/");
     services.reportError = [](QWidget*, const QString& message) {
-        ++errors;
         say(QStringLiteral("error: ") + QString(message).replace(u'\n', u' '));
     };
     services.openBrowser = [](const QString& url) {

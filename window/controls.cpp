@@ -6,7 +6,7 @@
 #include <QMouseEvent>
 
 #include "window/fonts.h"
-#include "window/webbrowser.h"
+#include "window/bannerview.h"
 
 namespace {
 
@@ -20,20 +20,20 @@ constexpr QRgb kTextBoxBack = 0xffffffff;
 
 // clang-format off
 const std::array<ControlRow, 14> kControlTable = {{
-    {&Controls::tb_url,      "tb_url",      "不要输入www.",  1440,  840, 3135,  375, 0,        ControlFont::Standard},
-    {&Controls::Command1,    "Command1",    "查询",          4800,  840,  855,  375, 0,        ControlFont::Standard},
-    {&Controls::lb_url,      "lb_url",      "",              1440, 2010, 3255,  255, 0,        ControlFont::Standard},
-    {&Controls::lb_cop,      "lb_cop",      "",              1440, 2880, 3255,  255, 0,        ControlFont::Standard},
-    {&Controls::lb_truename, "lb_truename", "",              1560, 2440, 3255,  255, 0,        ControlFont::Standard},
-    {&Controls::lb_mail,     "lb_mail",     "",              1440, 3300, 3255,  255, 0,        ControlFont::Standard},
-    {&Controls::lb_bdate,    "lb_bdate",    "",              1680, 3780, 3255,  255, 0,        ControlFont::Standard},
-    {&Controls::lb_edate,    "lb_edate",    "",              1680, 4200, 3255,  255, kDarkRed, ControlFont::Standard},
-    {&Controls::Command2,    "Command2",    "关注",          5880,  840,  855,  375, 0,        ControlFont::Standard},
-    {&Controls::List1,       "List1",       "",              5280, 2040, 1800, 2400, 0,        ControlFont::Standard},
-    {&Controls::Command3,    "Command3",    "删除",          5880, 4560,  615,  255, 0,        ControlFont::Standard},
-    {&Controls::Label1,      "Label1",      "X",             7200,  120,  150,  285, kDarkRed, ControlFont::Close},
-    {&Controls::Label2,      "Label2",      "访问官方网站",  5880,  160, 1080,  180, kYellow,  ControlFont::Standard},
-    {&Controls::wb1,         "wb1",         "",                 0, 5240, 7575,  615, 0,        ControlFont::Standard},
+    {&Controls::domainBox,       "tb_url",      "不要输入www.",  1440,  840, 3135,  375, 0,        ControlFont::Standard},
+    {&Controls::queryButton,     "Command1",    "查询",          4800,  840,  855,  375, 0,        ControlFont::Standard},
+    {&Controls::domainLabel,     "lb_url",      "",              1440, 2010, 3255,  255, 0,        ControlFont::Standard},
+    {&Controls::registrarLabel,  "lb_cop",      "",              1440, 2880, 3255,  255, 0,        ControlFont::Standard},
+    {&Controls::registrantLabel, "lb_truename", "",              1560, 2440, 3255,  255, 0,        ControlFont::Standard},
+    {&Controls::emailLabel,      "lb_mail",     "",              1440, 3300, 3255,  255, 0,        ControlFont::Standard},
+    {&Controls::createdLabel,    "lb_bdate",    "",              1680, 3780, 3255,  255, 0,        ControlFont::Standard},
+    {&Controls::expiresLabel,    "lb_edate",    "",              1680, 4200, 3255,  255, kDarkRed, ControlFont::Standard},
+    {&Controls::watchButton,     "Command2",    "关注",          5880,  840,  855,  375, 0,        ControlFont::Standard},
+    {&Controls::watchList,       "List1",       "",              5280, 2040, 1800, 2400, 0,        ControlFont::Standard},
+    {&Controls::deleteButton,    "Command3",    "删除",          5880, 4560,  615,  255, 0,        ControlFont::Standard},
+    {&Controls::closeLabel,      "Label1",      "X",             7200,  120,  150,  285, kDarkRed, ControlFont::Close},
+    {&Controls::siteLabel,       "Label2",      "访问官方网站",  5880,  160, 1080,  180, kYellow,  ControlFont::Standard},
+    {&Controls::bannerView,      "wb1",         "",                 0, 5240, 7575,  615, 0,        ControlFont::Standard},
 }};
 // clang-format on
 
@@ -46,7 +46,7 @@ QRect pixelRect(int left, int top, int width, int height)
 namespace {
 
 // What each kind of control takes from its row beyond name, place, font and colour.
-void setUp(TextBox* box, const QString& text, const QCursor&)
+void setUp(QLineEdit* box, const QString& text, const QCursor&)
 {
     box->setText(text);
     box->setMaxLength(std::numeric_limits<int>::max());
@@ -56,7 +56,7 @@ void setUp(TextBox* box, const QString& text, const QCursor&)
     box->setPalette(palette);
 }
 
-void setUp(CommandButton* button, const QString& text, const QCursor&)
+void setUp(QPushButton* button, const QString& text, const QCursor&)
 {
     button->setText(text);
     button->setAutoDefault(false);
@@ -98,7 +98,7 @@ void buildControls(QWidget* parent, Controls& controls, const QCursor& linkCurso
         control->setFont(row.font == ControlFont::Close ? closeFont() : standardFont());
         if (row.foreColor != 0) {
             QPalette palette = control->palette();
-            const bool button = qobject_cast<CommandButton*>(control);
+            const bool button = qobject_cast<QPushButton*>(control);
             palette.setColor(button ? QPalette::ButtonText : QPalette::WindowText,
                 QColor::fromRgb(row.foreColor));
             control->setPalette(palette);
@@ -136,7 +136,7 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event)
     m_pressed = false;
     event->accept();
     if (click)
-        emit Click();
+        emit clicked();
 }
 
 // --- ListBox --------------------------------------------------------------------------------
@@ -189,43 +189,38 @@ ListBox::ListBox(QWidget* parent) : QListView(parent), m_entries(new EntryModel(
     setEditTriggers(QAbstractItemView::NoEditTriggers);
 }
 
-void ListBox::AddItem(const QString& text)
+void ListBox::append(const QString& text)
 {
     m_entries->append(text);
 }
 
-void ListBox::RemoveItem(int index)
+void ListBox::removeRow(int row)
 {
-    if (index < 0 || index >= m_entries->size())
+    if (row < 0 || row >= m_entries->size())
         throw std::out_of_range("列表中没有这一项。");
-    m_entries->remove(index);
-    setListIndex(-1);
+    m_entries->remove(row);
+    setSelectedRow(-1);
 }
 
-int ListBox::ListIndex() const
+int ListBox::selectedRow() const
 {
     const QModelIndexList selected = selectionModel()->selectedIndexes();
     return selected.isEmpty() ? -1 : selected.first().row();
 }
 
-void ListBox::setListIndex(int index)
+void ListBox::setSelectedRow(int row)
 {
     m_entries->publish();
-    if (index < 0) {
+    if (row < 0) {
         selectionModel()->clear();
         return;
     }
-    selectionModel()->setCurrentIndex(m_entries->index(index), QItemSelectionModel::ClearAndSelect);
+    selectionModel()->setCurrentIndex(m_entries->index(row), QItemSelectionModel::ClearAndSelect);
 }
 
-QString ListBox::List(int index) const
+QString ListBox::entry(int row) const
 {
-    return m_entries->entry(index);
-}
-
-QString ListBox::Text() const
-{
-    return List(ListIndex());
+    return m_entries->entry(row);
 }
 
 QItemSelectionModel::SelectionFlags ListBox::selectionCommand(
@@ -263,17 +258,17 @@ void ListBox::mouseReleaseEvent(QMouseEvent* event)
 {
     QListView::mouseReleaseEvent(event);
     const bool click = m_pressedOnEntry && event->button() == Qt::LeftButton
-        && indexAt(event->position().toPoint()).isValid() && ListIndex() != -1;
+        && indexAt(event->position().toPoint()).isValid() && selectedRow() != -1;
     m_pressedOnEntry = false;
     if (click)
-        emit Click();
+        emit chosen();
 }
 
 void ListBox::keyPressEvent(QKeyEvent* event)
 {
-    const int before = ListIndex();
+    const int before = selectedRow();
     QListView::keyPressEvent(event);
-    const int after = ListIndex();
+    const int after = selectedRow();
     if (after != -1 && after != before)
-        emit Click();
+        emit chosen();
 }

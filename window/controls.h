@@ -11,38 +11,36 @@
 #include <QPushButton>
 #include <QRect>
 
-class WebBrowser;
+class BannerView;
 class ListBox;
 class Label;
 class LinkLabel;
 
 constexpr int kTwipsPerPixel = 15;
 
-using TextBox = QLineEdit;
-using CommandButton = QPushButton;
-
-// The window's controls, by the names its handlers use.
+// The window's controls. Their object names (the table's) are what automation and accessibility
+// find them by.
 struct Controls
 {
-    TextBox* tb_url = nullptr;
-    CommandButton* Command1 = nullptr;
-    Label* lb_url = nullptr;
-    Label* lb_cop = nullptr;
-    Label* lb_truename = nullptr;
-    Label* lb_mail = nullptr;
-    Label* lb_bdate = nullptr;
-    Label* lb_edate = nullptr;
-    CommandButton* Command2 = nullptr;
-    ListBox* List1 = nullptr;
-    CommandButton* Command3 = nullptr;
-    LinkLabel* Label1 = nullptr;
-    LinkLabel* Label2 = nullptr;
-    WebBrowser* wb1 = nullptr;
+    QLineEdit* domainBox = nullptr; // tb_url
+    QPushButton* queryButton = nullptr; // Command1
+    Label* domainLabel = nullptr; // lb_url
+    Label* registrarLabel = nullptr; // lb_cop
+    Label* registrantLabel = nullptr; // lb_truename
+    Label* emailLabel = nullptr; // lb_mail
+    Label* createdLabel = nullptr; // lb_bdate
+    Label* expiresLabel = nullptr; // lb_edate
+    QPushButton* watchButton = nullptr; // Command2
+    ListBox* watchList = nullptr; // List1
+    QPushButton* deleteButton = nullptr; // Command3
+    LinkLabel* closeLabel = nullptr; // Label1
+    LinkLabel* siteLabel = nullptr; // Label2
+    BannerView* bannerView = nullptr; // wb1
 };
 
 // Where a built control goes; its type is the control's kind.
-using ControlSlot = std::variant<TextBox * Controls::*, CommandButton * Controls::*,
-    Label * Controls::*, LinkLabel * Controls::*, ListBox * Controls::*, WebBrowser * Controls::*>;
+using ControlSlot = std::variant<QLineEdit * Controls::*, QPushButton * Controls::*,
+    Label * Controls::*, LinkLabel * Controls::*, ListBox * Controls::*, BannerView * Controls::*>;
 
 enum class ControlFont { Standard, Close };
 
@@ -76,7 +74,7 @@ public:
     explicit Label(QWidget* parent = nullptr);
 };
 
-// A label with a Click event: a left press and release on it.
+// A label that is clicked by a left press and release on it.
 class LinkLabel : public Label
 {
     Q_OBJECT
@@ -84,7 +82,7 @@ public:
     using Label::Label;
 
 signals:
-    void Click();
+    void clicked();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -119,9 +117,9 @@ private:
     bool m_publishPending = false;
 };
 
-// A single-selection, unsorted list with the list-box operations the watch list needs. Only the
-// left button selects, and modifier keys change nothing. Click is raised when the user selects an
-// entry, by mouse or keyboard, never when the program changes the list.
+// A single-selection, unsorted list of texts. Only the left button selects, and modifier keys
+// change nothing. chosen() is raised when the user selects an entry, by mouse or keyboard, never
+// when the program changes the list.
 class ListBox : public QListView
 {
     Q_OBJECT
@@ -129,20 +127,18 @@ public:
     explicit ListBox(QWidget* parent = nullptr);
 
     // Appends text at the end.
-    void AddItem(const QString& text);
-    // Removes the entry at index; the list has no selection afterwards.
-    void RemoveItem(int index);
-    // The selected entry's index, -1 when none is selected.
-    int ListIndex() const;
-    // Selects the entry at index (-1: none) without raising Click.
-    void setListIndex(int index);
-    // The text of the entry at index, empty when there is none.
-    QString List(int index) const;
-    // The selected entry's text, empty when none is selected.
-    QString Text() const;
+    void append(const QString& text);
+    // Removes the entry at row; the list has no selection afterwards.
+    void removeRow(int row);
+    // The selected entry's row, -1 when none is selected.
+    int selectedRow() const;
+    // Selects the entry at row (-1: none) without raising chosen().
+    void setSelectedRow(int row);
+    // The text of the entry at row, empty when there is none.
+    QString entry(int row) const;
 
 signals:
-    void Click();
+    void chosen();
 
 protected:
     QItemSelectionModel::SelectionFlags selectionCommand(

@@ -4,12 +4,12 @@
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QNetworkAccessManager>
 #include <QPainter>
 #include <QUrl>
 
-#include "query/cut.h"
+#include "window/bannerview.h"
 #include "window/fonts.h"
-#include "window/webbrowser.h"
 #include "window/windowmover.h"
 
 namespace {
@@ -57,10 +57,13 @@ Form1::Form1(Form1Services services, QWidget* parent)
     buildControls(this, *this,
         QCursor(QPixmap(QStringLiteral(":/assets/hand.png")), kLinkCursorHotX, kLinkCursorHotY));
 
-    connect(this, &Form1::firstPainted, wb1, &WebBrowser::startLoading, Qt::QueuedConnection);
-    wb1->setLinkOpener([this](const QUrl& link) {
+    // The banner is fetched once the window has painted.
+    connect(
+        this, &Form1::firstPainted, this, [this] { bannerView->startLoading(network()); },
+        Qt::QueuedConnection);
+    bannerView->setLinkOpener([this](const QUrl& link) {
         try {
-            OpenSite(link.toString());
+            openSite(link.toString());
         } catch (const std::exception& error) {
             reportError(error);
         }
@@ -69,12 +72,12 @@ Form1::Form1(Form1Services services, QWidget* parent)
     m_mover = new WindowMover(this);
     connect(m_mover, &WindowMover::finished, this, &Form1::pullBackOntoScreen);
 
-    handle(Command1, &QPushButton::clicked, &Form1::Command1_Click);
-    handle(Command2, &QPushButton::clicked, &Form1::Command2_Click);
-    handle(Command3, &QPushButton::clicked, &Form1::Command3_Click);
-    handle(List1, &ListBox::Click, &Form1::List1_Click);
-    handle(Label1, &LinkLabel::Click, &Form1::Label1_Click);
-    handle(Label2, &LinkLabel::Click, &Form1::Label2_Click);
+    handle(queryButton, &QPushButton::clicked, &Form1::queryButtonClicked);
+    handle(watchButton, &QPushButton::clicked, &Form1::watchButtonClicked);
+    handle(deleteButton, &QPushButton::clicked, &Form1::deleteButtonClicked);
+    handle(watchList, &ListBox::chosen, &Form1::watchListChosen);
+    handle(closeLabel, &LinkLabel::clicked, &Form1::closeLabelClicked);
+    handle(siteLabel, &LinkLabel::clicked, &Form1::siteLabelClicked);
 }
 
 Form1::~Form1() = default;
@@ -96,34 +99,36 @@ void Form1::reportError(const std::exception& error)
     m_services.reportError(isVisible() ? this : nullptr, QString::fromUtf8(error.what()));
 }
 
-void Form1::Form_Load()
+void Form1::load()
 {
-    wb1->Navigate(m_services.sites.banner);
-    LoadWatchList();
+    bannerView->setAddress(m_services.sites.banner);
+    loadWatchList();
 }
 
-void Form1::Label1_Click()
+QNetworkAccessManager& Form1::network()
+{
+    // Made on first use, after the first paint: the window shows without waiting for it.
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
+    return *m_network;
+}
+
+void Form1::closeLabelClicked()
 {
     close();
     QCoreApplication::quit();
 }
 
-void Form1::Label2_Click()
+void Form1::siteLabelClicked()
 {
-    OpenSite(m_services.sites.home);
+    openSite(m_services.sites.home);
 }
 
-void Form1::OpenSite(QString sURL)
+void Form1::openSite(const QString& url)
 {
-    const QString url = sURL;
     if (!m_services.openBrowser(url))
         throw std::runtime_error(
             (QStringLiteral("无法打开浏览器访问 ") + url + QStringLiteral("。")).toStdString());
-}
-
-QString Form1::strCut(const QString& strContent, const QString& StrStart, const QString& StrEnd)
-{
-    return ::strCut(strContent, StrStart, StrEnd);
 }
 
 void Form1::paintEvent(QPaintEvent*)
@@ -144,27 +149,16 @@ void Form1::mousePressEvent(QMouseEvent* event)
         return;
     }
     event->accept();
-    int button = 0;
     switch (event->button()) {
     case Qt::LeftButton:
-        button = 1;
+        // The pull-back follows once the window has been dropped (see the constructor).
+        m_mover->start(event->globalPosition().toPoint());
         break;
     case Qt::RightButton:
-        button = 2;
-        break;
     case Qt::MiddleButton:
-        button = 4;
+        pullBackOntoScreen();
         break;
     default:
-        return;
+        break;
     }
-    int shift = 0;
-    if (event->modifiers() & Qt::ShiftModifier)
-        shift |= 1;
-    if (event->modifiers() & Qt::ControlModifier)
-        shift |= 2;
-    if (event->modifiers() & Qt::AltModifier)
-        shift |= 4;
-    const QPointF at = event->position() * kTwipsPerPixel;
-    Form_MouseDown(button, shift, float(at.x()), float(at.y()));
 }

@@ -6,11 +6,11 @@
 
 #include <QWidget>
 
-#include "query/xmlhttp.h"
-#include "watchlist/adodb.h"
 #include "window/controls.h"
+#include "window/pagefetch.h"
 #include "window/sites.h"
 
+class QNetworkAccessManager;
 class WindowMover;
 
 // What the window needs from the world outside it. The defaults are the real program's; tests
@@ -18,7 +18,7 @@ class WindowMover;
 struct Form1Services
 {
     Sites sites;
-    // The directory domain.mdb lies in; asked afresh at every open.
+    // The directory domain.mdb lies in; asked afresh at every command.
     std::function<QString()> programDir = defaultProgramDir;
     // Opens an address in the external browser; false when no browser could be started.
     std::function<bool(const QString& url)> openBrowser = defaultOpenBrowser;
@@ -44,14 +44,13 @@ public:
 
     // Runs before the window is first shown: starts the banner page and fills the watch list.
     // Throws what fails; the caller reports it and ends the program.
-    void Form_Load();
+    void load();
 
-    // Opens sURL in a new window of the external browser.
-    void OpenSite(QString sURL);
-    // Fetches url and returns its page decoded from GBK and stripped of every blank.
-    QString getdata(const QString& url);
-    static QString strCut(
-        const QString& strContent, const QString& StrStart, const QString& StrEnd);
+    // Opens url in a new window of the external browser.
+    void openSite(const QString& url);
+    // Fetches url and returns its page decoded from GBK and stripped of every blank. The window
+    // paints while it waits; input made meanwhile is handled once the answer is in.
+    QString fetchPage(const QString& url);
 
 signals:
     // The window's first paint is done; the banner is fetched after it.
@@ -62,23 +61,20 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
-    void Command1_Click();
-    void Command2_Click();
-    void Command3_Click();
-    void List1_Click();
-    void Label1_Click();
-    void Label2_Click();
-    void Form_MouseDown(int Button, int Shift, float X, float Y);
+    void queryButtonClicked();
+    void watchButtonClicked();
+    void deleteButtonClicked();
+    void watchListChosen();
+    void closeLabelClicked();
+    void siteLabelClicked();
 
+    // One network stack for the banner and the whois fetch.
+    QNetworkAccessManager& network();
+    void queryDomain();
+    void loadWatchList();
     // Pulls the window back against an edge of the primary screen when a tenth or more of it lies
     // beyond that edge.
     void pullBackOntoScreen();
-
-    void QueryDomain();
-    void OpenConnection();
-    void LoadWatchList();
-    // Closes rs and the connection when a command fails half-way, so the next one can open them.
-    void closeAfterFailure(adodb::Recordset& rs);
 
     // Connects a handler so that an error leaving it is reported and the program goes on.
     template <class Signal, class Sender>
@@ -87,12 +83,7 @@ private:
 
     Form1Services m_services;
     QPixmap m_picture;
+    QNetworkAccessManager* m_network = nullptr;
     WindowMover* m_mover = nullptr;
     bool m_painted = false;
-
-    // A record set closed by its connection's destruction is safe to destroy after it.
-    adodb::AutoNew<adodb::Recordset> rsAdd;
-    adodb::AutoNew<adodb::Recordset> rsList;
-    adodb::AutoNew<adodb::Recordset> rsDelete;
-    adodb::AutoNew<adodb::Connection> conn;
 };

@@ -1,22 +1,10 @@
-// Moving the frameless window by its picture, and pulling it back onto the screen.
+// Pulling the frameless window back onto the screen once it has been moved.
 #include "window/form1.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 
 #include "window/pullback.h"
-#include "window/windowmover.h"
-
-void Form1::Form_MouseDown(int Button, int, float X, float Y)
-{
-    if (Button == 1) {
-        // The pull-back follows once the window has been dropped (see the constructor).
-        const QPoint press(qRound(X / kTwipsPerPixel), qRound(Y / kTwipsPerPixel));
-        m_mover->start(mapToGlobal(press));
-        return;
-    }
-    pullBackOntoScreen();
-}
 
 void Form1::pullBackOntoScreen()
 {

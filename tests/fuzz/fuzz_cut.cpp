@@ -6,7 +6,7 @@
 #include <QByteArray>
 #include <QList>
 
-#include "query/cut.h"
+#include "whoispage/cut.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <QByteArray>
 
-#include "query/cut.h"
-#include "query/whois.h"
+#include "whoispage/cut.h"
+#include "whoispage/whois.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ void checkDate(const QString& shown, const QString& page)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     QString page = decodeAnsi(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
-    StripBlanks(page);
+    stripBlanks(page);
     const WhoisFacts facts = readWhoisPage(page);
     const bool confidential = facts.truename == kConfidential && facts.mail == kConfidential;
     check(page.contains(facts.cop));

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "query/cut.h"
+#include "whoispage/cut.h"
 #include "service/page.h"
 #include "service/rdap.h"
 
@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     result.outcome = Outcome::Registered;
     result.record = reading.record;
     QString page = decodeAnsi(whoisPage(QStringLiteral("fuzz.example"), result).body);
-    const WhoisFacts read = readWhoisPage(StripBlanks(page));
+    const WhoisFacts read = readWhoisPage(stripBlanks(page));
     const WhoisFacts meant = intendedFacts(result);
     if (read.truename != QStringLiteral("注册局暂时没有应答，请稍后再试")
         && (read.bdate != meant.bdate || read.edate != meant.edate))

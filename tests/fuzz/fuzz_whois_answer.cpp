@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "query/cut.h"
+#include "whoispage/cut.h"
 #include "service/page.h"
 #include "service/whoistext.h"
 
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             result.record = reading.record;
             const Reply reply = whoisPage(QStringLiteral("fuzz.example"), result);
             QString page = decodeAnsi(reply.body);
-            const WhoisFacts read = readWhoisPage(StripBlanks(page));
+            const WhoisFacts read = readWhoisPage(stripBlanks(page));
             const WhoisFacts meant = intendedFacts(result);
             const bool failurePage
                 = read.truename == QStringLiteral("注册局暂时没有应答，请稍后再试");

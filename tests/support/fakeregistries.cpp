@@ -1,7 +1,7 @@
 #include "fakeregistries.h"
 
-#include "query/cut.h"
-#include "query/whois.h"
+#include "whoispage/cut.h"
+#include "whoispage/whois.h"
 
 QByteArray ianaReferral(const char* tld, const char* server)
 {
@@ -89,7 +89,7 @@ Answer ask(const WhoisService& service, const QString& typed)
                           .arg(service.port())
                           .arg(QString::fromLatin1(typed.toUtf8().toPercentEncoding())));
     QString page = decodeAnsi(got.body);
-    const WhoisFacts facts = readWhoisPage(StripBlanks(page));
+    const WhoisFacts facts = readWhoisPage(stripBlanks(page));
     return {
         got.status, {facts.cop, facts.truename, facts.mail, facts.bdate, facts.edate}, got.headers};
 }

@@ -76,7 +76,7 @@ QStringList FormFixture::listEntries()
 {
     QCoreApplication::processEvents();
     QStringList entries;
-    for (int i = 0; i < form().List1->model()->rowCount(); ++i)
-        entries << form().List1->List(i);
+    for (int i = 0; i < form().watchList->model()->rowCount(); ++i)
+        entries << form().watchList->entry(i);
     return entries;
 }

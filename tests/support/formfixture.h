@@ -20,7 +20,7 @@ struct FormFixture
     void sql(const QString& statements) const;
     // The first column of a query on domain.mdb.
     QStringList rows(const char* query) const;
-    // The entries of List1 as the view shows them.
+    // The entries of the watch list as the view shows them.
     QStringList listEntries();
 
     QTemporaryDir dir;

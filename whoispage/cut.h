@@ -14,9 +14,9 @@ QChar ansiBlank();
 
 // Deletes every space, carriage return, line feed, tab and ansiBlank() from text, in place, and
 // returns the stripped text as well.
-QString StripBlanks(QString& text);
+QString stripBlanks(QString& text);
 
-// The text between the first StrStart and the first StrEnd after it. Never fails: a cut that
-// cannot be made gives the empty string. A missing StrStart does not make the cut fail: the cut
-// then starts at the position equal to StrStart's length, and page readers rely on that.
-QString strCut(const QString& strContent, const QString& StrStart, const QString& StrEnd);
+// The text between the first start and the first end after it. Never fails: a cut that cannot be
+// made gives the empty string. A missing start does not make the cut fail: the cut then starts at
+// the position equal to start's length, and page readers rely on that.
+QString strCut(const QString& content, const QString& start, const QString& end);

@@ -11,18 +11,18 @@ class QNetworkReply;
 // The banner strip: the page at an address, fetched in the background and shown with Qt's own
 // rich-text view (Qt's HTML subset, no script). Links in it go to the opener handed in. A page
 // that cannot be fetched leaves a short neutral line.
-class WebBrowser : public QTextBrowser
+class BannerView : public QTextBrowser
 {
     Q_OBJECT
 public:
-    explicit WebBrowser(QWidget* parent = nullptr);
-    ~WebBrowser() override;
-    Q_DISABLE_COPY_MOVE(WebBrowser)
+    explicit BannerView(QWidget* parent = nullptr);
+    ~BannerView() override;
+    Q_DISABLE_COPY_MOVE(BannerView)
 
     // Remembers the address and returns at once; the page is fetched by startLoading().
-    void Navigate(const QString& URL);
-    // Fetches the address Navigate was given, if any; the window calls it after its first paint.
-    void startLoading();
+    void setAddress(const QString& url);
+    // Fetches the address setAddress was given, if any; the window calls it after its first paint.
+    void startLoading(QNetworkAccessManager& network);
     void setLinkOpener(std::function<void(const QUrl&)> open) { m_openLink = std::move(open); }
 
     // Shown while nothing has loaded, and for good when the page cannot be had.
@@ -32,7 +32,6 @@ private:
     void finished();
 
     QUrl m_address;
-    QNetworkAccessManager* m_network = nullptr;
     QNetworkReply* m_reply = nullptr;
     std::function<void(const QUrl&)> m_openLink;
 };

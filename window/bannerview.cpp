@@ -1,4 +1,4 @@
-#include "webbrowser.h"
+#include "bannerview.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -12,7 +12,7 @@ constexpr int kTimeoutMs = 10000;
 
 } // namespace
 
-WebBrowser::WebBrowser(QWidget* parent) : QTextBrowser(parent)
+BannerView::BannerView(QWidget* parent) : QTextBrowser(parent)
 {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -28,37 +28,35 @@ WebBrowser::WebBrowser(QWidget* parent) : QTextBrowser(parent)
     });
 }
 
-WebBrowser::~WebBrowser() = default;
+BannerView::~BannerView() = default;
 
-QString WebBrowser::neutralLine()
+QString BannerView::neutralLine()
 {
     return QStringLiteral("欢迎使用域名查询");
 }
 
-void WebBrowser::Navigate(const QString& URL)
+void BannerView::setAddress(const QString& url)
 {
-    m_address = QUrl(URL);
+    m_address = QUrl(url);
 }
 
-void WebBrowser::startLoading()
+void BannerView::startLoading(QNetworkAccessManager& network)
 {
     if (m_address.isEmpty())
         return;
-    if (!m_network)
-        m_network = new QNetworkAccessManager(this);
     if (m_reply)
         m_reply->abort();
     QNetworkRequest request(m_address);
     request.setTransferTimeout(kTimeoutMs);
-    m_reply = m_network->get(request);
+    m_reply = network.get(request);
     connect(m_reply, &QNetworkReply::downloadProgress, m_reply, [reply = m_reply](qint64 received) {
         if (received > kMaxPageBytes)
             reply->abort();
     });
-    connect(m_reply, &QNetworkReply::finished, this, &WebBrowser::finished);
+    connect(m_reply, &QNetworkReply::finished, this, &BannerView::finished);
 }
 
-void WebBrowser::finished()
+void BannerView::finished()
 {
     QNetworkReply* reply = std::exchange(m_reply, nullptr);
     reply->deleteLater();

@@ -22,7 +22,7 @@ QChar ansiBlank()
     return blank;
 }
 
-QString StripBlanks(QString& text)
+QString stripBlanks(QString& text)
 {
     const QChar fifth = ansiBlank();
     // Deleting a blank never creates another one, so one pass does what five would.
@@ -32,15 +32,15 @@ QString StripBlanks(QString& text)
     return text;
 }
 
-QString strCut(const QString& strContent, const QString& StrStart, const QString& StrEnd)
+QString strCut(const QString& content, const QString& start, const QString& end)
 {
     // s and e count from 1, so that a missing start marker (found at 0) puts s at its length.
-    const qsizetype found = strContent.isEmpty() ? -1 : strContent.indexOf(StrStart);
-    const qsizetype s = found + 1 + StrStart.size();
-    if (s < 1 || s > strContent.size() || StrEnd.isEmpty())
+    const qsizetype found = content.isEmpty() ? -1 : content.indexOf(start);
+    const qsizetype s = found + 1 + start.size();
+    if (s < 1 || s > content.size() || end.isEmpty())
         return {};
-    const qsizetype e = strContent.indexOf(StrEnd, s - 1) + 1;
+    const qsizetype e = content.indexOf(end, s - 1) + 1;
     if (e < s)
         return {};
-    return strContent.mid(s - 1, e - s);
+    return content.mid(s - 1, e - s);
 }

@@ -1,3 +1,0 @@
-#pragma once
-// Kept until every includer names support/fakeserver.h.
-#include "support/fakeserver.h"
