@@ -169,7 +169,7 @@ void TestServiceLoad::thousandConnections()
 void TestServiceLoad::floodAgainstSlowUpstream()
 {
     FakeRegistries registries;
-    registries.iana.answer("test", ianaReferral("test", "whois.slow.test"));
+    registries.iana.answer("xyz", ianaReferral("xyz", "whois.slow.test"));
     registries.slow.fallback("Registrar: Slow Registrar\nCreation Date: 2001-01-01T00:00:00Z\n");
     ServiceSettings settings = onLoopback(registries.settings());
     settings.budget = std::chrono::seconds(3);
@@ -179,7 +179,7 @@ void TestServiceLoad::floodAgainstSlowUpstream()
     constexpr int kFlood = 300;
     std::vector<RawClient> clients;
     for (int i = 0; i < kFlood; ++i)
-        clients.push_back({RawClient::Query, request("flood-" + QByteArray::number(i) + ".test")});
+        clients.push_back({RawClient::Query, request("flood-" + QByteArray::number(i) + ".xyz")});
     QElapsedTimer clock;
     clock.start();
     qint64 homeTook = -1;

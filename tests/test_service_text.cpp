@@ -1,5 +1,6 @@
 // The service's pure parts: typed text to a domain, registry dates, which addresses may be
 // reached, and pages that must read back in the program exactly as meant.
+#include <QNetworkInterface>
 #include <QtTest>
 
 #include "query/cut.h"
@@ -42,6 +43,7 @@ void TestServiceText::domain_data()
     row("empty", "", "");
     row("a suffix alone", "com.cn", "");
     row("a TLD alone", "com", "");
+    row("a TLD the public suffix list does not know", "shop.example.zzzz", "");
     row("empty label", "a..example.com", "");
     row("space inside", "exa mple.com", "");
     row("underscore", "ex_ample.com", "");
@@ -101,8 +103,8 @@ void TestServiceText::addresses_data()
         QTest::newRow(qPrintable(QStringLiteral("%1%2").arg(address, inTests ? " (tests)" : "")))
             << address << inTests << reached;
     };
-    row("192.0.2.10", false, true);
-    row("2001:db8::43", false, true);
+    row("199.7.83.42", false, true);
+    row("2001:500:9f::42", false, true);
     row("127.0.0.1", false, false);
     row("127.0.0.1", true, true);
     row("127.3.4.5", true, true);
@@ -110,8 +112,15 @@ void TestServiceText::addresses_data()
     row("::ffff:127.0.0.1", false, false);
     for (const char* refused : {"10.1.2.3", "172.16.0.1", "192.168.1.1", "169.254.169.254",
              "100.64.0.1", "0.0.0.0", "224.0.0.1", "255.255.255.255", "::", "fe80::1", "fd00::1",
-             "ff02::1", "::ffff:192.168.0.1"}) {
+             "ff02::1", "::ffff:192.168.0.1", "192.0.2.10", "198.51.100.7", "203.0.113.9",
+             "2001:db8::43", "64:ff9b::c707:532a", "2002:c707:532a::1", "2001:0:4136:e378::1",
+             "::10.1.2.3", "::ffff:0:10.1.2.3"}) {
         row(refused, true, false);
+    }
+    for (const QHostAddress& own : QNetworkInterface::allAddresses()) {
+        if (!own.isLoopback())
+            QTest::newRow(qPrintable("this host's " + own.toString()))
+                << own.toString() << true << false;
     }
 }
 
