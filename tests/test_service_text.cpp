@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "query/cut.h"
+#include "service/answercache.h"
 #include "service/domainname.h"
 #include "service/page.h"
 #include "service/upstream.h"
@@ -22,6 +23,7 @@ private slots:
     void addresses();
     void page_data();
     void page();
+    void cacheBoundInBytes();
 };
 
 void TestServiceText::domain_data()
@@ -156,6 +158,8 @@ void TestServiceText::page_data()
         {"R", "\uff21dministrative\u3000Office", "已保密"});
     row("what GBK lacks", Outcome::Registered, {"Ünïcødé 😀 ✓", "x\ty\nz", ""}, false,
         {"?n?c?dé\u3000?\u3000?", "x\u3000y\u3000z", "已保密"});
+    row("a name of 900,000 characters", Outcome::Registered, {"R", QString(900000, u'A'), ""},
+        false, {"R", QString(256, u'A') + "…", "已保密"});
     row("not registered", Outcome::NotRegistered, {}, false, {"", "该域名尚未注册", ""});
     row("not a domain", Outcome::NotADomain, {}, false, {"", "这不是可以查询的域名", ""});
     row("rate-limited", Outcome::RateLimited, {}, false,
@@ -188,6 +192,33 @@ void TestServiceText::page()
     const bool dated = result.outcome == Outcome::Registered;
     QCOMPARE(read.bdate, dated ? QString("2003-03-17 04:20:05") : QString(" "));
     QCOMPARE(read.edate, dated ? QString("2027-03-17 04:48:36") : QString(" "));
+}
+
+// The pages kept take at most the bytes given: the stalest go first, but never one that clients
+// wait on while it is looked up again.
+void TestServiceText::cacheBoundInBytes()
+{
+    Clock::time_point now = Clock::now();
+    const auto page
+        = std::make_shared<const Reply>(Reply {200, "text/plain", QByteArray(1000, 'x')});
+    AnswerCache cache([&now] { return now; }, 3 * (1000 + 300));
+    Sent hit;
+    const auto claim = [&](const char* domain) {
+        return cache.claim(
+            domain, [](Sent) {}, &hit);
+    };
+    for (const auto& [domain, minutes] : {std::pair {"a.com", 15}, {"b.com", 5}, {"c.com", 15}}) {
+        QCOMPARE(claim(domain), AnswerCache::Claim::Lead);
+        cache.finish(domain, page, std::chrono::minutes(minutes));
+    }
+    now += std::chrono::minutes(6);
+    QCOMPARE(claim("b.com"), AnswerCache::Claim::Lead); // stale, looked up again
+    QCOMPARE(claim("d.com"), AnswerCache::Claim::Lead);
+    cache.finish("d.com", page, std::chrono::minutes(15));
+    QVERIFY(cache.bytes() <= 3 * (1000 + 300));
+    QCOMPARE(claim("b.com"), AnswerCache::Claim::Joined);
+    QCOMPARE(claim("c.com"), AnswerCache::Claim::Hit);
+    QCOMPARE(claim("a.com"), AnswerCache::Claim::Lead); // the stalest no one waited on
 }
 
 QTEST_GUILESS_MAIN(TestServiceText)
