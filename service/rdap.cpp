@@ -299,9 +299,11 @@ void RdapClient::followRelated(
         || (related.scheme() != QLatin1String("https")
             && related.scheme() != QLatin1String("http")))
         return;
-    const HttpFetch more = ask(related.toString(), deadline, politeness, result);
+    LookupResult hop;
+    const HttpFetch more = ask(related.toString(), deadline, politeness, hop);
     const RdapReading registrar = more.status == 200 ? readRdapDomain(more.body) : RdapReading {};
     if (registrar.valid) {
+        result.asked << hop.asked; // the page names where its facts came from
         result.record.fillFrom(registrar.record);
         return;
     }

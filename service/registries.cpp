@@ -169,11 +169,11 @@ LookupResult Registries::overPort43(const QString& domain, Deadline deadline)
         LookupResult hop;
         const Asked registrar
             = ask(referral, 43, whoisQueryFor(referral, domain), false, deadline, hop);
-        result.asked << hop.asked;
         const WhoisReading more = registrar.failure
             ? WhoisReading {}
             : readWhoisAnswer(decodeWhoisAnswer(referral, registrar.answer), registrarFormat());
         if (more.outcome == Outcome::Registered) {
+            result.asked << hop.asked; // the page names where its facts came from
             result.record.fillFrom(more.record);
         } else {
             result.incomplete = true;
