@@ -22,7 +22,7 @@
 
 #include "support/fakeregistries.h"
 #include "support/httpserver.h"
-#include "support/procstat.h"
+#include "bench/procstat.h"
 
 extern char** environ;
 
