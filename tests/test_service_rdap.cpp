@@ -36,6 +36,7 @@ private slots:
     void bootstrapKept();
     void bootstrapAsItComes_data();
     void bootstrapAsItComes();
+    void bootstrapClockStep();
     void cacheAnswersAgain();
     void oneUpstreamForClientsAtOnce();
     void limits_data();
@@ -161,6 +162,32 @@ void TestServiceRdap::bootstrapAsItComes()
     QCOMPARE(!upstream.whois.queries().empty(), port43);
     const auto targets = upstream.rdap.targets();
     QCOMPARE(std::count(targets.begin(), targets.end(), "/moved.json"), 0);
+}
+
+// The bootstrap's clock passes the time for another try while a fetch is under way, as a wall
+// clock stepping would: a look-up then waits for that fetch, and none is started beside it.
+void TestServiceRdap::bootstrapClockStep()
+{
+    std::atomic<int> ahead {0};
+    FakeRegistries upstream;
+    FakeServer::Response dns {200,
+        R"({"version":"1.0","services":[[["org"],[")" + upstream.rdap.base().toUtf8()
+            + R"(/rdap/"]]]})"};
+    dns.onRequest = [&ahead] {
+        ahead = 11 * 60;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    };
+    upstream.rdap.route("/dns.json", dns);
+    RdapBootstrap bootstrap(upstream.rdap.base() + "/dns.json", upstream.cache.path(), true,
+        [&ahead] { return Clock::now() + std::chrono::seconds(ahead); });
+    const auto servers = [&bootstrap] {
+        return bootstrap.serversFor("org", Clock::now() + std::chrono::seconds(5)).size();
+    };
+    std::thread first(servers);
+    QTRY_COMPARE(ahead.load(), 11 * 60);
+    QCOMPARE(servers(), qsizetype(1));
+    first.join();
+    QCOMPARE(upstream.rdap.targets().size(), size_t(1));
 }
 
 void TestServiceRdap::cacheAnswersAgain()
