@@ -156,6 +156,7 @@ WrkFigures runWrk(const QString& url)
 
 WrkFigures g_service, g_nginx;
 double g_loadMb = 0;
+double g_hugeBefore = 0, g_hugeAfter = 0;
 
 void report(benchmark::State& state, const WrkFigures& figures)
 {
@@ -228,11 +229,50 @@ void BM_Miss(benchmark::State& state)
         = upstreamMs / double(std::max<int64_t>(state.iterations(), 1));
 }
 
+// 400 look-ups whose RDAP registrant name is 900,000 characters, every page kept: what the
+// service holds afterwards beyond what it held before.
+void BM_HugeFields(benchmark::State& state)
+{
+    constexpr int kLookUps = 400;
+    FakeRegistries registries;
+    TestHttpServer rdap {"127.0.0.5"};
+    QTemporaryDir cache;
+    rdap.route("/dns.json",
+        {200, R"({"version":"1.0","services":[[["com"],[")" + rdap.base().toUtf8() + R"(/"]]]})"});
+    const QByteArray answer = R"({"objectClassName":"domain","entities":[{"roles":["registrar"],)"
+                              R"("vcardArray":["vcard",[["fn",{},"text","Registrar One"]]]},)"
+                              R"({"roles":["registrant"],"vcardArray":["vcard",[["fn",{},"text",")"
+        + QByteArray(900000, 'A') + R"("]]]}],"events":[{"eventAction":"registration",)"
+        + R"("eventDate":"2001-02-03T04:05:06Z"}]})";
+    for (int i = 0; i < kLookUps; ++i)
+        rdap.route("/domain/huge-" + QByteArray::number(i) + ".com", {200, answer});
+    ServiceSettings settings = onLoopback(registries.settings());
+    settings.registries.perServerPerMinute = 1000000;
+    settings.rdapBootstrap = rdap.base() + "/dns.json";
+    settings.cacheDir = cache.path();
+    WhoisService service(settings);
+    const QString base
+        = QStringLiteral("http://127.0.0.1:%1/cgi-bin/whois?domain=").arg(service.port());
+    httpRequest(base + "warm-up.com"); // the bootstrap comes in
+    const double before = rssMb();
+    qint64 pageBytes = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < kLookUps; ++i)
+            pageBytes += httpRequest(base + QStringLiteral("huge-%1.com").arg(i)).body.size();
+    }
+    g_hugeBefore = before;
+    g_hugeAfter = rssMb();
+    state.counters["memory_before_MB"] = before;
+    state.counters["memory_after_MB"] = g_hugeAfter;
+    state.counters["page_kB"] = double(pageBytes) / kLookUps / 1024;
+}
+
 } // namespace
 
 BENCHMARK(BM_CachedAnswer_Service)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CachedAnswer_Nginx)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Miss)->UseManualTime()->Iterations(500)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HugeFields)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char* argv[])
 {
@@ -247,5 +287,9 @@ int main(int argc, char* argv[])
             g_service.requestsPerSecond, g_nginx.requestsPerSecond,
             g_service.requestsPerSecond / g_nginx.requestsPerSecond);
     }
+    if (g_hugeAfter > 0)
+        std::printf("\nMemory after 400 look-ups with a 900,000-character registrant name: "
+                    "%.1f MB, from %.1f MB before\n",
+            g_hugeAfter, g_hugeBefore);
     return 0;
 }

@@ -159,7 +159,7 @@ void BM_ThousandConnections(benchmark::State& state)
 void BM_FloodAgainstSlowUpstream(benchmark::State& state)
 {
     FakeRegistries registries;
-    registries.iana.answer("test", ianaReferral("test", "whois.slow.test"));
+    registries.iana.answer("xyz", ianaReferral("xyz", "whois.slow.test"));
     FakeServer::Response late {200, "Registrar: Slow Registrar\nCreation Date: 2001-01-01\n"};
     late.manner = Manner::Late;
     registries.slow.fallback(late);
@@ -171,7 +171,7 @@ void BM_FloodAgainstSlowUpstream(benchmark::State& state)
     for (auto _ : state) {
         for (int i = 0; i < 300; ++i)
             clients.push_back(
-                {RawClient::Query, request("flood-" + QByteArray::number(i) + ".test")});
+                {RawClient::Query, request("flood-" + QByteArray::number(i) + ".xyz")});
         QElapsedTimer clock;
         clock.start();
         std::thread other([&] {

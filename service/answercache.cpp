@@ -1,8 +1,22 @@
 #include "answercache.h"
 
-AnswerCache::AnswerCache(std::function<Clock::time_point()> now, qsizetype limit)
-    : m_now(std::move(now)), m_limit(limit)
+AnswerCache::AnswerCache(std::function<Clock::time_point()> now, qint64 limitBytes)
+    : m_now(std::move(now)), m_limitBytes(limitBytes)
 { }
+
+qint64 AnswerCache::cost(const QString& domain, const Entry& entry)
+{
+    constexpr qint64 kOverhead = 256;
+    return kOverhead + 2 * domain.size() + (entry.reply ? entry.reply->body.size() : 0);
+}
+
+void AnswerCache::forget(const QString& domain, const Entry& entry)
+{
+    if (entry.reply) {
+        m_byEnd.erase({entry.freshUntil, domain});
+        m_bytes -= cost(domain, entry);
+    }
+}
 
 AnswerCache::Claim AnswerCache::claim(const QString& domain, const Respond& respond, Sent* hit)
 {
@@ -28,18 +42,19 @@ void AnswerCache::finish(
     std::optional<Clock::time_point> freshUntil;
     {
         const std::lock_guard lock(m_mutex);
-        const Clock::time_point now = m_now();
         Entry& entry = m_entries[domain];
         waiting.swap(entry.waiting);
+        forget(domain, entry);
         if (life.count() > 0) {
             entry.reply = reply;
-            entry.freshUntil = now + life;
+            entry.freshUntil = m_now() + life;
             freshUntil = entry.freshUntil;
+            m_byEnd.insert({entry.freshUntil, domain});
+            m_bytes += cost(domain, entry);
+            makeRoom();
         } else {
             m_entries.remove(domain);
         }
-        if (m_entries.size() > m_limit)
-            makeRoom(now);
     }
     for (const Respond& respond : waiting)
         respond({reply, freshUntil});
@@ -51,20 +66,22 @@ qsizetype AnswerCache::size() const
     return m_entries.size();
 }
 
-void AnswerCache::makeRoom(Clock::time_point now)
+qint64 AnswerCache::bytes() const
 {
-    // Stale pages go first; if that is not enough, those nearest their end.
-    m_entries.removeIf([now](QHash<QString, Entry>::iterator entry) {
-        return entry->waiting.empty() && entry->freshUntil <= now;
-    });
-    if (m_entries.size() <= m_limit)
-        return;
-    std::vector<Clock::time_point> ends;
-    for (const Entry& entry : std::as_const(m_entries))
-        ends.push_back(entry.freshUntil);
-    std::nth_element(ends.begin(), ends.begin() + ends.size() / 2, ends.end());
-    const Clock::time_point median = ends[ends.size() / 2];
-    m_entries.removeIf([median](QHash<QString, Entry>::iterator entry) {
-        return entry->waiting.empty() && entry->freshUntil <= median;
-    });
+    const std::lock_guard lock(m_mutex);
+    return m_bytes;
+}
+
+void AnswerCache::makeRoom()
+{
+    // The stalest first; a page someone waits on is being replaced, and stays until then.
+    for (auto oldest = m_byEnd.begin(); m_bytes > m_limitBytes && oldest != m_byEnd.end();) {
+        const QString domain = oldest->second;
+        ++oldest;
+        const auto entry = m_entries.find(domain);
+        if (!entry->waiting.empty())
+            continue;
+        forget(domain, *entry);
+        m_entries.erase(entry);
+    }
 }

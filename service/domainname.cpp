@@ -72,9 +72,13 @@ std::optional<QString> registrableDomain(const QString& typed)
     const std::optional<QString> ascii = toAscii(text);
     if (!ascii || !wellFormed(*ascii))
         return std::nullopt;
-    // The shortest name under an ICANN public suffix; a suffix the list does not know counts as
-    // one label, as the list's default rule has it.
+    // A TLD the list does not know is no TLD at all: nobody is asked about it, so made-up TLDs
+    // cost no registry's allowance. (The list's default "*" rule would take any label.)
     const QStringList labels = ascii->split(u'.');
+    if (!psl_is_public_suffix2(suffixes(), labels.last().toLatin1().constData(),
+            PSL_TYPE_ICANN | PSL_TYPE_NO_STAR_RULE))
+        return std::nullopt;
+    // The shortest name under an ICANN public suffix.
     if (psl_is_public_suffix2(suffixes(), ascii->toLatin1().constData(), PSL_TYPE_ICANN))
         return std::nullopt;
     for (qsizetype first = 1; first < labels.size(); ++first) {

@@ -15,7 +15,8 @@ QString decodeTyped(const QByteArray& octets);
 // What is looked up for typed text: blanks trimmed, lower-cased, the host taken out of a pasted
 // address, an internationalised name in its ASCII form (UTS #46), reduced to the registrable
 // domain by the public suffix list ("www.example.com.cn" -> "example.com.cn"). None when the text
-// is no domain name: empty, too long, malformed, or a public suffix itself.
+// is no domain name: empty, too long, malformed, under a TLD the public suffix list does not know,
+// or a public suffix itself.
 std::optional<QString> registrableDomain(const QString& typed);
 
 // The top-level label of an ASCII domain name.

@@ -100,7 +100,12 @@ int main(int argc, char* argv[])
             "Stop once nobody holds a shared lock on FILE any more (flock(2)). The "
             "program's launcher holds one for as long as each copy of the program runs."),
         QStringLiteral("FILE"));
-    parser.addOptions({listen, iana, loopback, bootstrap, cacheDir, whileLocked});
+    const QCommandLineOption cacheSize(QStringLiteral("cache-mib"),
+        QStringLiteral("Memory the pages kept for all clients may take, in MiB (default %1); "
+                       "the stalest go first.")
+            .arg(kDefaultCacheBytes >> 20),
+        QStringLiteral("MIB"), QString::number(kDefaultCacheBytes >> 20));
+    parser.addOptions({listen, iana, loopback, bootstrap, cacheDir, whileLocked, cacheSize});
     parser.process(app);
 
     ServiceSettings settings;
@@ -116,6 +121,11 @@ int main(int argc, char* argv[])
     settings.registries.allowLoopback = parser.isSet(loopback);
     settings.rdapBootstrap = parser.value(bootstrap);
     settings.cacheDir = parser.value(cacheDir);
+    bool sized = false;
+    const qint64 mib = parser.value(cacheSize).toLongLong(&sized);
+    if (!sized || mib <= 0 || mib > (qint64(1) << 30))
+        usageError(QStringLiteral("--cache-mib wants a positive number"));
+    settings.cacheBytes = mib << 20;
 
     // Thousands of clients at once need thousands of descriptors.
     rlimit files {};

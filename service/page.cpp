@@ -35,10 +35,17 @@ QString dateText(const QDateTime& date)
 
 QString displayValue(const QString& value)
 {
+    // Plenty for any name or address; a registry sending more does not get to fill the page,
+    // nor the cache that keeps it.
+    constexpr qsizetype kLongest = 256;
     QStringEncoder encoder("GBK");
     QStringDecoder decoder("GBK");
     QString shown;
-    for (const uint c : value.simplified().toUcs4()) {
+    for (const uint c : value.left(8 * kLongest).simplified().toUcs4()) {
+        if (shown.size() >= kLongest) {
+            shown += QStringLiteral("\u2026");
+            break;
+        }
         const QString one = QString::fromUcs4(reinterpret_cast<const char32_t*>(&c), 1);
         if (c == ' ') {
             shown += kIdeographicSpace;
@@ -65,8 +72,10 @@ WhoisFacts intendedFacts(const LookupResult& result)
         return facts;
     }
     facts.cop = displayValue(r.registrar);
-    facts.truename = r.registrant.isEmpty() ? kConfidential : displayValue(r.registrant);
-    facts.mail = r.email.isEmpty() ? kConfidential : displayValue(r.email);
+    // Not known (the registrar did not answer) is not the same as withheld.
+    const QString unknown = result.incomplete ? QString() : kConfidential;
+    facts.truename = r.registrant.isEmpty() ? unknown : displayValue(r.registrant);
+    facts.mail = r.email.isEmpty() ? unknown : displayValue(r.email);
     facts.bdate = dateForm(dateText(r.created).remove(u' '));
     facts.edate = dateForm(dateText(r.expires).remove(u' '));
     return facts;
@@ -79,7 +88,7 @@ Reply whoisPage(const QString& domain, const LookupResult& result)
     reply.contentType = "text/plain; charset=GBK";
     switch (result.outcome) {
     case Outcome::Registered:
-        reply.maxAgeSeconds = 15 * 60;
+        reply.maxAgeSeconds = result.incomplete ? 30 : 15 * 60;
         break;
     case Outcome::NotRegistered:
         reply.maxAgeSeconds = 5 * 60;
@@ -103,8 +112,9 @@ Reply whoisPage(const QString& domain, const LookupResult& result)
         values.nameServers << displayValue(server);
     // The older layout is the one the program reads registrant and e-mail from; "Version 2.0"
     // withholds both, and is kept for records that show neither.
-    reply.body = writeWhoisPage(
-        values, facts, result.outcome == Outcome::Registered && !result.record.registrantPublic());
+    reply.body = writeWhoisPage(values, facts,
+        result.outcome == Outcome::Registered && !result.record.registrantPublic()
+            && !result.incomplete);
     if (reply.body.isEmpty()) {
         LookupResult failed;
         failed.detail = QStringLiteral("page would not read back");

@@ -16,5 +16,6 @@ WhoisFacts intendedFacts(const LookupResult& result);
 Reply whoisPage(const QString& domain, const LookupResult& result);
 
 // A value as the window can show it: GBK-encodable ("?" for what is not), on one line, its
-// ASCII blanks turned into ideographic spaces, which the program's blank stripping keeps.
+// ASCII blanks turned into ideographic spaces, which the program's blank stripping keeps; at
+// most a few hundred characters, cut with an ellipsis.
 QString displayValue(const QString& value);

@@ -16,10 +16,12 @@ using namespace std::chrono;
 
 namespace {
 
-constexpr qint64 kBootstrapLifeSeconds = 24 * 3600;
-constexpr qint64 kRetryAfterFailureSeconds = 600;
+constexpr auto kBootstrapLife = hours(24);
+constexpr auto kRetryAfterFailure = minutes(10);
 constexpr auto kBootstrapFetchTime = seconds(20);
 constexpr seconds kHoldOffWithoutRetryAfter {60};
+// A registrar link longer than this is no link a registry means.
+constexpr qsizetype kLongestLink = 2048;
 const char* const kRdapJson = "application/rdap+json, application/json;q=0.9";
 
 // The text of a vCard property (RFC 7095): ["fn", {}, "text", "Example Inc."].
@@ -53,19 +55,23 @@ bool hasRole(const QJsonObject& entity, const char* role)
 } // namespace
 
 RdapBootstrap::RdapBootstrap(
-    QString url, QString cacheDir, bool allowLoopback, std::function<QDateTime()> now)
+    QString url, QString cacheDir, bool allowLoopback, std::function<Clock::time_point()> now)
     : m_url(std::move(url))
     , m_file(cacheDir.isEmpty() ? QString() : QDir(cacheDir).filePath(QStringLiteral("dns.json")))
     , m_allowLoopback(allowLoopback)
     , m_now(std::move(now))
 {
     QFile kept(m_file);
-    if (!m_file.isEmpty() && kept.open(QIODevice::ReadOnly) && load(kept.readAll()))
-        m_fetched = QFileInfo(kept).lastModified().toUTC();
+    if (!m_file.isEmpty() && kept.open(QIODevice::ReadOnly) && load(kept.readAll())) {
+        // The file's age is the one thing read off the wall clock, once.
+        const qint64 age = QFileInfo(kept).lastModified().msecsTo(QDateTime::currentDateTimeUtc());
+        m_fetched = m_now() - milliseconds(std::max<qint64>(age, 0));
+    }
 }
 
 RdapBootstrap::~RdapBootstrap()
 {
+    const std::lock_guard lock(m_refresherMutex);
     if (m_refresher.joinable())
         m_refresher.join();
 }
@@ -95,46 +101,53 @@ bool RdapBootstrap::load(const QByteArray& json)
     return true;
 }
 
-bool RdapBootstrap::refresh()
+void RdapBootstrap::refresh()
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_lastTry = m_now();
-    }
-    // The operator's address: always reached, over http too.
+    // The operator's address: always reached, over http too when it says so; where it redirects
+    // is the web's choice, so https alone.
     const HttpFetch fetch = httpGet(m_url, Deadline::in(kBootstrapFetchTime),
-        {m_allowLoopback, true, true}, "application/json");
-    if (fetch.status == 200 && load(fetch.body)) {
-        if (!m_file.isEmpty() && QDir().mkpath(QFileInfo(m_file).absolutePath())) {
-            QSaveFile kept(m_file);
-            if (kept.open(QIODevice::WriteOnly) && kept.write(fetch.body) == fetch.body.size())
-                kept.commit();
-        }
-        const std::lock_guard lock(m_mutex);
-        m_fetched = m_now();
-        return true;
+        {m_allowLoopback, m_url.startsWith(QLatin1String("http://")), true, true},
+        "application/json");
+    const bool had = fetch.status == 200 && load(fetch.body);
+    if (had && !m_file.isEmpty() && QDir().mkpath(QFileInfo(m_file).absolutePath())) {
+        QSaveFile kept(m_file);
+        if (kept.open(QIODevice::WriteOnly) && kept.write(fetch.body) == fetch.body.size())
+            kept.commit();
     }
-    std::fprintf(stderr, "domain-whois-service: RDAP bootstrap %s not had (%s); %s\n",
-        qPrintable(m_url),
-        qPrintable(
-            fetch.error.isEmpty() ? QStringLiteral("HTTP %1").arg(fetch.status) : fetch.error),
-        m_fetched.isValid() ? "the kept copy serves" : "port 43 serves alone");
     const std::lock_guard lock(m_mutex);
-    return !m_servers.isEmpty();
+    if (had)
+        m_fetched = m_now();
+    else
+        std::fprintf(stderr, "domain-whois-service: RDAP bootstrap %s not had (%s); %s\n",
+            qPrintable(m_url),
+            qPrintable(
+                fetch.error.isEmpty() ? QStringLiteral("HTTP %1").arg(fetch.status) : fetch.error),
+            m_fetched ? "the kept copy serves" : "port 43 serves alone");
+    m_fetching = false;
+    m_fetchEnded.notify_all();
 }
 
-QStringList RdapBootstrap::serversFor(const QString& tld)
+QStringList RdapBootstrap::serversFor(const QString& tld, Clock::time_point waitUntil)
 {
-    const std::lock_guard lock(m_mutex);
-    const QDateTime now = m_now();
-    const bool old = !m_fetched.isValid() || m_fetched.secsTo(now) >= kBootstrapLifeSeconds;
-    const bool tried = m_lastTry.isValid() && m_lastTry.secsTo(now) < kRetryAfterFailureSeconds;
-    if (!m_url.isEmpty() && old && !tried) {
+    std::unique_lock lock(m_mutex);
+    const Clock::time_point now = m_now();
+    const bool old = !m_fetched || now - *m_fetched >= kBootstrapLife;
+    const bool tried = m_lastTry && now - *m_lastTry < kRetryAfterFailure;
+    if (!m_url.isEmpty() && old && !tried && !m_fetching) {
         m_lastTry = now;
-        if (m_refresher.joinable())
-            m_refresher.join(); // long done: a refresh is tried at most every ten minutes
-        m_refresher = std::thread([this] { refresh(); });
+        m_fetching = true;
+        lock.unlock();
+        {
+            const std::lock_guard thread(m_refresherMutex);
+            if (m_refresher.joinable())
+                m_refresher.join(); // the last refresh, ended before m_fetching was cleared
+            m_refresher = std::thread([this] { refresh(); });
+        }
+        lock.lock();
     }
+    // No copy yet: the fetch under way is worth part of the look-up's time.
+    if (m_servers.isEmpty())
+        m_fetchEnded.wait_until(lock, waitUntil, [this] { return !m_fetching; });
     return m_servers.value(tld.toLower());
 }
 
@@ -236,44 +249,67 @@ HttpFetch RdapClient::ask(
 std::optional<LookupResult> RdapClient::lookUp(
     const QString& domain, Deadline deadline, Politeness& politeness)
 {
-    LookupResult result;
-    QString base = m_bootstrap.serversFor(topLevel(domain)).value(0);
-    if (base.isEmpty())
+    // Waiting for a first bootstrap copy may take half the look-up's time; port 43 has the rest.
+    const QStringList servers
+        = m_bootstrap.serversFor(topLevel(domain), Clock::now() + deadline.left() / 2);
+    if (servers.isEmpty())
         return std::nullopt;
-    if (!base.endsWith(u'/'))
-        base += u'/';
-    const HttpFetch fetch
-        = ask(base + QStringLiteral("domain/") + domain, deadline, politeness, result);
-    if (fetch.status == 429) {
-        result.outcome = Outcome::RateLimited;
-        result.detail
-            = fetch.error.isEmpty() ? QStringLiteral("RDAP: too many requests") : fetch.error;
-        return result;
+    LookupResult result;
+    QStringList failures;
+    bool limited = false;
+    for (QString base : servers) {
+        if (deadline.passed())
+            break;
+        if (!base.endsWith(u'/'))
+            base += u'/';
+        const HttpFetch fetch
+            = ask(base + QStringLiteral("domain/") + domain, deadline, politeness, result);
+        if (fetch.status == 404) {
+            result.outcome = Outcome::NotRegistered;
+            return result;
+        }
+        const RdapReading reading
+            = fetch.status == 200 ? readRdapDomain(fetch.body) : RdapReading {};
+        if (reading.valid) {
+            result.outcome = Outcome::Registered;
+            result.record = reading.record;
+            followRelated(reading, deadline, politeness, result);
+            return result;
+        }
+        // Another server of the TLD may do better.
+        limited = limited || fetch.status == 429;
+        failures << (!fetch.error.isEmpty() ? fetch.error
+                : fetch.status == 429       ? base + QStringLiteral(": too many requests")
+                : fetch.status != 200       ? base + QStringLiteral(": HTTP %1").arg(fetch.status)
+                                            : base + QStringLiteral(": not a domain object"));
     }
-    if (fetch.status == 404) {
-        result.outcome = Outcome::NotRegistered;
-        return result;
-    }
-    const RdapReading reading = fetch.status == 200 ? readRdapDomain(fetch.body) : RdapReading {};
-    if (!reading.valid) {
-        result.detail = QStringLiteral("RDAP: ")
-            + (!fetch.error.isEmpty()     ? fetch.error
-                    : fetch.status != 200 ? QStringLiteral("HTTP %1").arg(fetch.status)
-                                          : QStringLiteral("not a domain object"));
-        return result;
-    }
-    result.outcome = Outcome::Registered;
-    result.record = reading.record;
-    // A thin registry's answer links to the registrar's, which knows the registrant.
-    const QUrl related(reading.related);
-    if (reading.lacksRegistrant && related.isValid() && !related.host().isEmpty()
-        && (related.scheme() == QLatin1String("https")
-            || related.scheme() == QLatin1String("http"))) {
-        const HttpFetch more = ask(related.toString(), deadline, politeness, result);
-        const RdapReading registrar
-            = more.status == 200 ? readRdapDomain(more.body) : RdapReading {};
-        if (registrar.valid)
-            result.record.fillFrom(registrar.record);
-    }
+    result.outcome = limited ? Outcome::RateLimited : Outcome::Unavailable;
+    result.detail = QStringLiteral("RDAP: ") + failures.join(QStringLiteral("; "));
     return result;
+}
+
+void RdapClient::followRelated(
+    const RdapReading& registry, Deadline deadline, Politeness& politeness, LookupResult& result)
+{
+    // A thin registry's answer links to the registrar's, which knows the registrant. When that
+    // hop fails, the registry's own facts are shown, and kept no longer than a failure.
+    const QUrl related(registry.related);
+    if (!registry.lacksRegistrant || registry.related.size() > kLongestLink || !related.isValid()
+        || related.host().isEmpty()
+        || (related.scheme() != QLatin1String("https")
+            && related.scheme() != QLatin1String("http")))
+        return;
+    LookupResult hop;
+    const HttpFetch more = ask(related.toString(), deadline, politeness, hop);
+    const RdapReading registrar = more.status == 200 ? readRdapDomain(more.body) : RdapReading {};
+    if (registrar.valid) {
+        result.asked << hop.asked; // the page names where its facts came from
+        result.record.fillFrom(registrar.record);
+        return;
+    }
+    result.incomplete = true;
+    result.detail = QStringLiteral("RDAP registrar ") + related.host() + QStringLiteral(": ")
+        + (!more.error.isEmpty()     ? more.error
+                : more.status != 200 ? QStringLiteral("HTTP %1").arg(more.status)
+                                     : QStringLiteral("not a domain object"));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -17,30 +18,36 @@
 class RdapBootstrap
 {
 public:
-    // url empty: never fetched. The kept copy is cacheDir/dns.json.
+    // url empty: never fetched. The kept copy is cacheDir/dns.json. now: a steady clock, so that
+    // a step of the wall clock neither hastens nor stops a refresh.
     RdapBootstrap(QString url, QString cacheDir, bool allowLoopback,
-        std::function<QDateTime()> now = QDateTime::currentDateTimeUtc);
+        std::function<Clock::time_point()> now = Clock::now);
     ~RdapBootstrap();
     RdapBootstrap(const RdapBootstrap&) = delete;
     RdapBootstrap& operator=(const RdapBootstrap&) = delete;
 
     // The base URLs serving tld (https ones first). Starts a refresh in the background when the
-    // copy is missing or old.
-    QStringList serversFor(const QString& tld);
-    // Fetches now and waits; false when neither fetch nor kept copy gives a registry.
-    bool refresh();
+    // copy is missing or old; while there is no copy at all, waits for that fetch until
+    // waitUntil at most.
+    QStringList serversFor(const QString& tld, Clock::time_point waitUntil);
 
 private:
+    // Fetches, and keeps what came; ends the fetch under way.
+    void refresh();
     bool load(const QByteArray& json);
 
     const QString m_url;
     const QString m_file;
     const bool m_allowLoopback;
-    const std::function<QDateTime()> m_now;
+    const std::function<Clock::time_point()> m_now;
     std::mutex m_mutex;
+    std::condition_variable m_fetchEnded;
     QHash<QString, QStringList> m_servers;
-    QDateTime m_fetched; // of the copy in use
-    QDateTime m_lastTry;
+    std::optional<Clock::time_point> m_fetched; // of the copy in use
+    std::optional<Clock::time_point> m_lastTry;
+    bool m_fetching = false;
+    // Guards m_refresher alone, and is never taken with m_mutex held: the refresher needs that.
+    std::mutex m_refresherMutex;
     std::thread m_refresher;
 };
 
@@ -62,14 +69,16 @@ public:
     RdapClient(RdapBootstrap& bootstrap, bool allowLoopback);
 
     // None when the bootstrap names no RDAP server for the domain's TLD. Otherwise Registered,
-    // NotRegistered or RateLimited when RDAP said so; Unavailable when it failed and port 43
-    // should be asked instead.
+    // NotRegistered or RateLimited when RDAP said so; Unavailable when every server the
+    // bootstrap names failed and port 43 should be asked instead.
     std::optional<LookupResult> lookUp(
         const QString& domain, Deadline deadline, Politeness& politeness);
 
 private:
     HttpFetch ask(
         const QString& url, Deadline deadline, Politeness& politeness, LookupResult& result);
+    void followRelated(const RdapReading& registry, Deadline deadline, Politeness& politeness,
+        LookupResult& result);
 
     RdapBootstrap& m_bootstrap;
     const bool m_allowLoopback;

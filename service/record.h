@@ -28,6 +28,9 @@ struct LookupResult
     DomainRecord record;
     QStringList asked; // the servers asked, in order, for the log and the page
     QString detail; // why a failure failed, for the log
+    // Registered, but a later hop (the registrar's) failed: the page stays only as long as a
+    // failure's would, so the whole record is tried again soon.
+    bool incomplete = false;
 };
 
 const char* outcomeName(Outcome outcome);

@@ -12,6 +12,8 @@ using namespace std::chrono;
 namespace {
 
 constexpr auto kTldServerLife = hours(24);
+// As long as a failed look-up's page is kept.
+constexpr auto kIanaFailureLife = seconds(30);
 
 } // namespace
 
@@ -85,9 +87,13 @@ std::optional<QString> Registries::tldServer(
     const auto cached = [&]() -> std::optional<std::optional<QString>> {
         const std::lock_guard lock(m_mutex);
         const auto found = m_tldServers.constFind(tld);
-        if (found != m_tldServers.cend() && m_settings.now() - found->at < kTldServerLife)
-            return found->server;
-        return std::nullopt;
+        if (found == m_tldServers.cend() || m_settings.now() >= found->until)
+            return std::nullopt;
+        if (!found->failure.isEmpty()) {
+            result.detail = found->failure;
+            return QString();
+        }
+        return found->server;
     };
     if (const auto known = cached())
         return *known;
@@ -107,12 +113,23 @@ std::optional<QString> Registries::tldServer(
         QRegularExpression::MultilineOption | QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression known(QStringLiteral("^domain:\\s*\\S"),
         QRegularExpression::MultilineOption | QRegularExpression::CaseInsensitiveOption);
-    std::optional<QString> server;
-    if (known.match(text).hasMatch())
-        server = refer.match(text).captured(1).toLower();
+    // Only IANA's own word that it has nothing ("This query returned 0 objects.") means no such
+    // TLD; a rate-limit text or a cut answer says nothing about the TLD.
+    static const QRegularExpression none(QStringLiteral("^%.*returned 0 objects"),
+        QRegularExpression::MultilineOption | QRegularExpression::CaseInsensitiveOption);
+    TldServer entry {std::nullopt, m_settings.now() + kTldServerLife, {}};
+    if (known.match(text).hasMatch()) {
+        entry.server = refer.match(text).captured(1).toLower();
+    } else if (!none.match(text).hasMatch()) {
+        entry.server = QString();
+        entry.until = m_settings.now() + kIanaFailureLife;
+        entry.failure
+            = QStringLiteral("IANA's answer for .") + tld + QStringLiteral(" not understood");
+        result.detail = entry.failure;
+    }
     const std::lock_guard lock(m_mutex);
-    m_tldServers.insert(tld, {server, m_settings.now()});
-    return server;
+    m_tldServers.insert(tld, entry);
+    return entry.server;
 }
 
 LookupResult Registries::overPort43(const QString& domain, Deadline deadline)
@@ -145,16 +162,23 @@ LookupResult Registries::overPort43(const QString& domain, Deadline deadline)
     if (reading.outcome != Outcome::Registered)
         return result;
 
-    // A thin registry names the registrar's server, which knows the registrant.
+    // A thin registry names the registrar's server, which knows the registrant. When that hop
+    // fails, the registry's own facts are shown, and kept no longer than a failure.
     const QString referral = reading.referral.toLower();
     if (reading.lacksRegistrant && isReferralHost(referral) && referral != *server) {
+        LookupResult hop;
         const Asked registrar
-            = ask(referral, 43, whoisQueryFor(referral, domain), false, deadline, result);
-        if (!registrar.failure) {
-            const WhoisReading more
-                = readWhoisAnswer(decodeWhoisAnswer(referral, registrar.answer), registrarFormat());
-            if (more.outcome == Outcome::Registered)
-                result.record.fillFrom(more.record);
+            = ask(referral, 43, whoisQueryFor(referral, domain), false, deadline, hop);
+        const WhoisReading more = registrar.failure
+            ? WhoisReading {}
+            : readWhoisAnswer(decodeWhoisAnswer(referral, registrar.answer), registrarFormat());
+        if (more.outcome == Outcome::Registered) {
+            result.asked << hop.asked; // the page names where its facts came from
+            result.record.fillFrom(more.record);
+        } else {
+            result.incomplete = true;
+            result.detail = QStringLiteral("registrar ")
+                + (registrar.failure ? hop.detail : referral + QStringLiteral(": no record"));
         }
     }
     return result;

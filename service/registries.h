@@ -45,8 +45,8 @@ private:
     };
 
     LookupResult overPort43(const QString& domain, Deadline deadline);
-    // The whois server of a TLD by IANA, cached for a day; empty when the TLD has none, none
-    // when IANA does not know the TLD.
+    // The whois server of a TLD by IANA, cached for a day; empty when the TLD has none or IANA
+    // failed (result says why), none when IANA says it has no such TLD.
     std::optional<QString> tldServer(const QString& tld, Deadline deadline, LookupResult& result);
     Asked ask(const QString& host, quint16 port, const QByteArray& query, bool operatorsChoice,
         Deadline deadline, LookupResult& result);
@@ -54,7 +54,8 @@ private:
     struct TldServer
     {
         std::optional<QString> server;
-        Clock::time_point at;
+        Clock::time_point until;
+        QString failure; // IANA's answer made no sense: kept briefly, as a failure
     };
 
     const RegistrySettings m_settings;

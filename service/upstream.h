@@ -37,7 +37,8 @@ using Resolver = std::function<std::vector<Endpoint>(const QString& host, quint1
 std::vector<Endpoint> systemResolve(const QString& host, quint16 port, Deadline deadline);
 
 // Whether the service may connect to an address a third party named: never loopback (but for
-// 127.0.0.0/8 in tests), private, link-local, multicast, broadcast or unspecified ones.
+// 127.0.0.0/8 in tests), private, link-local, documentation, multicast, broadcast or unspecified
+// ones, nor IPv6 translations of IPv4 addresses, nor this machine's own addresses.
 bool mayConnect(const QHostAddress& address, bool allowLoopback);
 
 // Every upstream answer is read up to this much; a longer one is a failed look-up.
@@ -71,6 +72,7 @@ struct FetchRules
     bool allowLoopback = false; // tests only
     bool allowPlainHttp = false; // https alone, but in tests and for the operator's own addresses
     bool operatorsChoice = false; // the address was given by the operator: not filtered
+    bool httpsRedirectsOnly = false; // redirects followed to https addresses alone
 };
 
 // An HTTP GET of an upstream's JSON with libcurl: certificates checked, at most three redirects,

@@ -32,7 +32,7 @@ WhoisService::WhoisService(ServiceSettings settings)
               ? std::make_unique<RdapClient>(*m_bootstrap, m_settings.registries.allowLoopback)
               : nullptr)
     , m_registries(m_settings.registries, m_rdap.get())
-    , m_cache(m_settings.registries.now)
+    , m_cache(m_settings.registries.now, m_settings.cacheBytes)
     , m_pool(m_settings.workers, m_settings.queueLimit)
     , m_http(std::make_unique<HttpServer>(
           m_settings.listen,

@@ -20,6 +20,7 @@ struct ServiceSettings
     std::chrono::milliseconds budget {12000}; // a whole look-up, from the first asking client
     QString rdapBootstrap; // IANA's dns.json; empty: port 43 alone
     QString cacheDir; // where the bootstrap registry is kept
+    qint64 cacheBytes = kDefaultCacheBytes; // the pages kept for all clients
 };
 
 // The whois web service: the whois pages the program reads, and the maker's banner and home

@@ -5,6 +5,8 @@
 #include <QStringDecoder>
 #include <QTimeZone>
 
+#include "service/charsetdetect.h"
+
 namespace {
 
 // Field names as the registries print them; compared without case.
@@ -164,7 +166,7 @@ QString decodeWhoisAnswer(const QString& server, const QByteArray& bytes)
         if (own.isValid())
             return own.decode(bytes);
     }
-    return QString::fromLatin1(bytes);
+    return decodeDetected(bytes);
 }
 
 QDateTime parseWhoisDate(const QString& text, int utcOffsetMinutes)

@@ -26,7 +26,8 @@ const std::vector<WhoisFormat>& whoisFormats();
 
 // What is sent to a whois server for a domain ("domain example.com" for some).
 QByteArray whoisQueryFor(const QString& server, const QString& domain);
-// An answer's text: UTF-8 when valid, otherwise the server's own charset, otherwise Latin-1.
+// An answer's text: UTF-8 when valid, otherwise the server's own charset, otherwise the charset
+// the answer looks to be in.
 QString decodeWhoisAnswer(const QString& server, const QByteArray& bytes);
 
 struct WhoisReading

@@ -17,6 +17,10 @@ private slots:
     void formats();
     void upstreamFaults_data();
     void upstreamFaults();
+    void registrarFaults_data();
+    void registrarFaults();
+    void ianaAnswers_data();
+    void ianaAnswers();
     void badRequests_data();
     void badRequests();
     void underLoad();
@@ -62,8 +66,10 @@ void TestService::formats_data()
     row(".ru", "primer-magazin.ru", "primer-magazin.ru", 200,
         {"REGRU-RU", "OOO" + kSpace + "\"Primer\"", no, "2005-03-01 12:00:00",
             "2027-03-01 21:00:00"});
-    row("a TLD IANA does not know", "example.zzzz", "", 400,
-        {"", "这不是可以查询的域名", "", " ", " "});
+    row(".com, registrar answering in GBK, not in the charset table", "example-gbk.com",
+        "example-gbk.com", 200,
+        {"Registrar" + kSpace + "GBK" + kSpace + "Ltd", "张伟", "zhangwei@example-gbk.com",
+            "2006-03-02 08:15:00", "2027-03-02 08:15:00"});
 }
 
 void TestService::formats()
@@ -129,6 +135,88 @@ void TestService::upstreamFaults()
     QVERIFY(registries.elsewhere.queries().empty());
 }
 
+// A thin registry's answer whose registrar cannot be asked: the registry's facts, registrant and
+// e-mail left empty (not known is not withheld), kept only as long as a failure.
+void TestService::registrarFaults_data()
+{
+    QTest::addColumn<QString>("registrar"); // where its name leads; empty: nowhere
+    QTest::newRow("unreachable") << "127.0.0.3:1";
+    QTest::newRow("refused by address") << "10.1.2.3:43";
+    QTest::newRow("hangs") << "127.0.0.4";
+    QTest::newRow("no address") << "";
+}
+
+void TestService::registrarFaults()
+{
+    QFETCH(QString, registrar);
+    FakeRegistries registries;
+    FakeServer::Response hang;
+    hang.manner = Manner::Hang;
+    registries.slow.fallback(hang);
+    ServiceSettings settings = registries.service();
+    settings.budget = std::chrono::seconds(1);
+    const Resolver resolve = settings.registries.resolve;
+    settings.registries.resolve = [&](const QString& host, quint16 port, Deadline deadline) {
+        if (host != "whois.registrar-one.test")
+            return resolve(host, port, deadline);
+        const quint16 at = registrar.section(u':', 1).toUShort();
+        return registrar.isEmpty()
+            ? std::vector<Endpoint> {}
+            : std::vector<Endpoint> {
+                {QHostAddress(registrar.section(u':', 0, 0)), at ? at : registries.slow.port()}};
+    };
+    WhoisService service(settings);
+    const Answer got = ask(service, "example-shop.com");
+    QCOMPARE(got.status, 200L);
+    QCOMPARE(got.shown,
+        (QStringList {"Registrar" + kSpace + "One," + kSpace + "LLC", "", "", "1999-08-14 04:00:00",
+            "2027-08-13 04:00:00"}));
+    QVERIFY2(QRegularExpression("max-age=(29|30)\\r\\n").match(got.headers).hasMatch(),
+        got.headers.constData());
+}
+
+// What IANA says of a TLD: only its "0 objects" means no such TLD (kept a day); any other answer
+// without a domain line is a failure, kept as one (30 s). A TLD the public suffix list does not
+// know is no domain, and costs nobody a query.
+void TestService::ianaAnswers_data()
+{
+    QTest::addColumn<QString>("tld");
+    QTest::addColumn<QByteArray>("iana"); // its answer for the TLD
+    QTest::addColumn<long>("status");
+    QTest::addColumn<int>("maxAge");
+    QTest::addColumn<int>("asked"); // IANA's queries, a look-up at once and one 31 s later
+    const QByteArray unknown = whoisFixture("iana-unknown.txt");
+    QTest::newRow("0 objects") << "top" << unknown << 400L << 3600 << 1;
+    QTest::newRow("a rate-limit text")
+        << "top" << QByteArray("% Query rate limit exceeded. Try again later.\n") << 503L << 30
+        << 2;
+    QTest::newRow("empty") << "top" << QByteArray() << 503L << 30 << 2;
+    QTest::newRow("cut short") << "top" << whoisFixture("iana-com.txt").left(120) << 503L << 30
+                               << 2;
+    QTest::newRow("unknown to the public suffix list") << "zzzz" << unknown << 400L << 3600 << 0;
+}
+
+void TestService::ianaAnswers()
+{
+    QFETCH(QString, tld);
+    QFETCH(QByteArray, iana);
+    QFETCH(long, status);
+    QFETCH(int, maxAge);
+    QFETCH(int, asked);
+    FakeRegistries registries;
+    registries.iana.answer(tld.toLatin1(), iana);
+    WhoisService service(registries.service());
+    const Answer got = ask(service, "example." + tld);
+    QCOMPARE(got.status, status);
+    const auto age = QRegularExpression("max-age=(\\d+)").match(got.headers).captured(1).toInt();
+    QVERIFY2(age <= maxAge && age >= maxAge - 1, got.headers.constData());
+    QCOMPARE(ask(service, "other." + tld).status, status);
+    QCOMPARE(registries.iana.queries().size(), size_t(std::min(asked, 1)));
+    registries.clockAhead = 31;
+    QCOMPARE(ask(service, "third." + tld).status, status);
+    QCOMPARE(registries.iana.queries().size(), size_t(asked));
+}
+
 void TestService::badRequests_data()
 {
     QTest::addColumn<QString>("path");
@@ -169,7 +257,7 @@ void TestService::badRequests()
 void TestService::underLoad()
 {
     FakeRegistries registries;
-    registries.iana.answer("test", ianaReferral("test", "whois.slow.test"));
+    registries.iana.answer("xyz", ianaReferral("xyz", "whois.slow.test"));
     FakeServer::Response late {200, "Registrar: Slow Registrar\n"};
     late.manner = Manner::Late;
     registries.slow.fallback(late);
@@ -200,7 +288,7 @@ void TestService::underLoad()
         threads.emplace_back([&, i] {
             QElapsedTimer clock;
             clock.start();
-            if (ask(service, QStringLiteral("slow-%1.test").arg(i)).status != 0)
+            if (ask(service, QStringLiteral("slow-%1.xyz").arg(i)).status != 0)
                 took[i] = clock.elapsed();
             ++finished;
         });

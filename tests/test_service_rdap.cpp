@@ -34,6 +34,9 @@ private slots:
     void lookUps_data();
     void lookUps();
     void bootstrapKept();
+    void bootstrapAsItComes_data();
+    void bootstrapAsItComes();
+    void bootstrapClockStep();
     void cacheAnswersAgain();
     void oneUpstreamForClientsAtOnce();
     void limits_data();
@@ -60,6 +63,13 @@ void TestServiceRdap::lookUps_data()
         << "example-charity.org" << QByteArray(200000, '[') << true << charity;
     QTest::newRow("server error, then port 43")
         << "example-charity.org" << QByteArray("500") << true << charity;
+    QTest::newRow("a registrant name of 900,000 characters, cut")
+        << "example-charity.org"
+        << R"({"objectClassName":"domain","entities":[{"roles":["registrar"],"vcardArray":)"
+           R"(["vcard",[["fn",{},"text","Registrar Two Ltd"]]]},{"roles":["registrant"],)"
+           R"("vcardArray":["vcard",[["fn",{},"text",")"
+            + QByteArray(900000, 'A') + R"("]]]}]})"
+        << false << QStringList {kCharity, QString(256, u'A') + "…", "已保密", " ", " "};
     QTest::newRow("a TLD without RDAP")
         << "example.com.cn" << QByteArray() << true
         << QStringList {"北京新网数码信息技术有限公司", "北京示例科技有限公司",
@@ -113,6 +123,71 @@ void TestServiceRdap::bootstrapKept()
     ask(later, "example-charity.org");
     QTRY_COMPARE(fetches(), 2);
     QCOMPARE(ask(later, "example-shop.com").shown, kShop); // the old copy still serves
+}
+
+// A fresh service's first look-ups wait for the bootstrap registry within their time; every
+// server it lists for a TLD is tried in turn; it is followed through redirects to https alone.
+void TestServiceRdap::bootstrapAsItComes_data()
+{
+    QTest::addColumn<QString>("bootstrap");
+    QTest::addColumn<bool>("port43"); // whether port 43 was asked
+    QTest::newRow("still being fetched") << "slow" << false;
+    QTest::newRow("first server failing") << "two servers" << false;
+    QTest::newRow("redirected to http") << "redirect" << true;
+}
+
+void TestServiceRdap::bootstrapAsItComes()
+{
+    QFETCH(QString, bootstrap);
+    QFETCH(bool, port43);
+    FakeRegistries upstream;
+    const QByteArray base = upstream.rdap.base().toUtf8();
+    const auto registry = [](const QByteArray& servers) {
+        return R"({"version":"1.0","services":[[["com","org"],[)" + servers + "]]]}";
+    };
+    FakeServer::Response dns {200, registry('"' + base + "/rdap/\"")};
+    if (bootstrap == "slow") {
+        dns.onRequest = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
+    } else if (bootstrap == "two servers") {
+        upstream.rdap.route("/down/domain/example-charity.org", {500, "oops"});
+        dns.body = registry('"' + base + "/down/\",\"" + base + "/rdap/\"");
+    } else {
+        upstream.rdap.route("/moved.json", dns);
+        dns = {301, {}};
+        dns.headers = {{"Location", base + "/moved.json"}};
+    }
+    upstream.rdap.route("/dns.json", dns);
+    WhoisService service(upstream.service(true));
+    QCOMPARE(ask(service, "example-charity.org").shown.at(0), kCharity);
+    QCOMPARE(!upstream.whois.queries().empty(), port43);
+    const auto targets = upstream.rdap.targets();
+    QCOMPARE(std::count(targets.begin(), targets.end(), "/moved.json"), 0);
+}
+
+// The bootstrap's clock passes the time for another try while a fetch is under way, as a wall
+// clock stepping would: a look-up then waits for that fetch, and none is started beside it.
+void TestServiceRdap::bootstrapClockStep()
+{
+    std::atomic<int> ahead {0};
+    FakeRegistries upstream;
+    FakeServer::Response dns {200,
+        R"({"version":"1.0","services":[[["org"],[")" + upstream.rdap.base().toUtf8()
+            + R"(/rdap/"]]]})"};
+    dns.onRequest = [&ahead] {
+        ahead = 11 * 60;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    };
+    upstream.rdap.route("/dns.json", dns);
+    RdapBootstrap bootstrap(upstream.rdap.base() + "/dns.json", upstream.cache.path(), true,
+        [&ahead] { return Clock::now() + std::chrono::seconds(ahead); });
+    const auto servers = [&bootstrap] {
+        return bootstrap.serversFor("org", Clock::now() + std::chrono::seconds(5)).size();
+    };
+    std::thread first(servers);
+    QTRY_COMPARE(ahead.load(), 11 * 60);
+    QCOMPARE(servers(), qsizetype(1));
+    first.join();
+    QCOMPARE(upstream.rdap.targets().size(), size_t(1));
 }
 
 void TestServiceRdap::cacheAnswersAgain()

@@ -1,8 +1,10 @@
 // The service's pure parts: typed text to a domain, registry dates, which addresses may be
 // reached, and pages that must read back in the program exactly as meant.
+#include <QNetworkInterface>
 #include <QtTest>
 
 #include "whoispage/cut.h"
+#include "service/answercache.h"
 #include "service/domainname.h"
 #include "service/page.h"
 #include "service/upstream.h"
@@ -21,6 +23,7 @@ private slots:
     void addresses();
     void page_data();
     void page();
+    void cacheBoundInBytes();
 };
 
 void TestServiceText::domain_data()
@@ -42,6 +45,7 @@ void TestServiceText::domain_data()
     row("empty", "", "");
     row("a suffix alone", "com.cn", "");
     row("a TLD alone", "com", "");
+    row("a TLD the public suffix list does not know", "shop.example.zzzz", "");
     row("empty label", "a..example.com", "");
     row("space inside", "exa mple.com", "");
     row("underscore", "ex_ample.com", "");
@@ -101,8 +105,8 @@ void TestServiceText::addresses_data()
         QTest::newRow(qPrintable(QStringLiteral("%1%2").arg(address, inTests ? " (tests)" : "")))
             << address << inTests << reached;
     };
-    row("192.0.2.10", false, true);
-    row("2001:db8::43", false, true);
+    row("199.7.83.42", false, true);
+    row("2001:500:9f::42", false, true);
     row("127.0.0.1", false, false);
     row("127.0.0.1", true, true);
     row("127.3.4.5", true, true);
@@ -113,6 +117,16 @@ void TestServiceText::addresses_data()
     row("0.0.0.0", true, false);
     row("fd00::1", true, false);
     row("::ffff:192.168.0.1", true, false);
+    // The TEST-NETs, IPv6 ways to IPv4 networks, IPv4 addresses dressed as IPv6, this host.
+    for (const char* refused :
+        {"192.0.2.10", "198.51.100.7", "203.0.113.9", "2001:db8::43", "64:ff9b::c707:532a",
+            "2002:c707:532a::1", "2001:0:4136:e378::1", "::10.1.2.3", "::ffff:0:10.1.2.3"})
+        row(refused, true, false);
+    for (const QHostAddress& own : QNetworkInterface::allAddresses()) {
+        if (!own.isLoopback())
+            QTest::newRow(qPrintable("this host's " + own.toString()))
+                << own.toString() << true << false;
+    }
 }
 
 void TestServiceText::addresses()
@@ -144,6 +158,8 @@ void TestServiceText::page_data()
         {"R", "\uff21dministrative\u3000Office", "已保密"});
     row("what GBK lacks", {"Ünïcødé 😀 ✓", "x\ty\nz", ""}, false,
         {"?n?c?dé\u3000?\u3000?", "x\u3000y\u3000z", "已保密"});
+    row("a name of 900,000 characters", {"R", QString(900000, u'A'), ""}, false,
+        {"R", QString(256, u'A') + "…", "已保密"});
 }
 
 // Every page is read back here as the window reads it.
@@ -167,6 +183,33 @@ void TestServiceText::page()
     QCOMPARE((QStringList {read.cop, read.truename, read.mail}), shown);
     QCOMPARE(read.bdate, QString("2003-03-17 04:20:05"));
     QCOMPARE(read.edate, QString("2027-03-17 04:48:36"));
+}
+
+// The pages kept take at most the bytes given: the stalest go first, but never one that clients
+// wait on while it is looked up again.
+void TestServiceText::cacheBoundInBytes()
+{
+    Clock::time_point now = Clock::now();
+    const auto page
+        = std::make_shared<const Reply>(Reply {200, "text/plain", QByteArray(1000, 'x')});
+    AnswerCache cache([&now] { return now; }, 3 * (1000 + 300));
+    Sent hit;
+    const auto claim = [&](const char* domain) {
+        return cache.claim(
+            domain, [](Sent) {}, &hit);
+    };
+    for (const auto& [domain, minutes] : {std::pair {"a.com", 15}, {"b.com", 5}, {"c.com", 15}}) {
+        QCOMPARE(claim(domain), AnswerCache::Claim::Lead);
+        cache.finish(domain, page, std::chrono::minutes(minutes));
+    }
+    now += std::chrono::minutes(6);
+    QCOMPARE(claim("b.com"), AnswerCache::Claim::Lead); // stale, looked up again
+    QCOMPARE(claim("d.com"), AnswerCache::Claim::Lead);
+    cache.finish("d.com", page, std::chrono::minutes(15));
+    QVERIFY(cache.bytes() <= 3 * (1000 + 300));
+    QCOMPARE(claim("b.com"), AnswerCache::Claim::Joined);
+    QCOMPARE(claim("c.com"), AnswerCache::Claim::Hit);
+    QCOMPARE(claim("a.com"), AnswerCache::Claim::Lead); // the stalest no one waited on
 }
 
 QTEST_GUILESS_MAIN(TestServiceText)

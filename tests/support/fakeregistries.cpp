@@ -29,8 +29,9 @@ FakeRegistries::FakeRegistries()
              {"example.com.cn", "cnnic-cn.txt"}, {"xn--fiq228c.cn", "cnnic-cn.txt"},
              {"example-garden.co.uk", "nominet-uk.txt"}, {"example-kissa.jp/e", "jprs-jp.txt"},
              {"-T dn,ace beispiel-laden.de", "denic-de.txt"},
-             {"-T dn,ace frei-und-offen.de", "denic-free.txt"},
-             {"primer-magazin.ru", "tci-ru.txt"}}) {
+             {"-T dn,ace frei-und-offen.de", "denic-free.txt"}, {"primer-magazin.ru", "tci-ru.txt"},
+             {"domain example-gbk.com", "verisign-gbk.txt"},
+             {"example-gbk.com", "registrar-gbk.txt"}}) {
         whois.answer(query, whoisFixture(fixture));
     }
     const QByteArray registryBase = rdap.base().toUtf8() + "/rdap/";
