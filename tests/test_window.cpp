@@ -297,15 +297,12 @@ private slots:
         Form1& form = fixture.form();
         form.move(573, 100); // over the edge: any pull-back would show
         QTRY_COMPARE(form.pos(), QPoint(573, 100));
-        for (QWidget* control :
-            {static_cast<QWidget*>(form.deleteButton), form.watchList->viewport(),
-                static_cast<QWidget*>(form.registrarLabel), static_cast<QWidget*>(form.domainBox),
-                static_cast<QWidget*>(form.closeLabel), static_cast<QWidget*>(form.siteLabel),
-                form.bannerView->viewport(), static_cast<QWidget*>(&form)}) {
-            // The picture where a control lies belongs to the control. Each press is let go away
-            // from where it began, so that no link label takes it for a click.
-            const QPoint at
-                = control == &form ? form.registrarLabel->geometry().center() : QPoint(3, 3);
+        // Each press is let go away from where it began, so that no link label takes it for a
+        // click.
+        for (const ControlRow& row : kControlTable) {
+            const QPoint center = form.findChild<QWidget*>(row.name)->geometry().center();
+            QWidget* control = form.childAt(center); // or the window, where it lets presses through
+            const QPoint at = control->mapFrom(&form, center);
             for (Qt::MouseButton button : {Qt::RightButton, Qt::LeftButton}) {
                 QTest::mousePress(control, button, {}, at);
                 QTest::mouseMove(control, at + QPoint(40, 30));
