@@ -13,10 +13,11 @@
 
 namespace {
 
-// Run as "test_window --host DIR BANNER": the program as a process of its own, whose "X" a line on
-// standard input clicks.
+// Run as "test_window --host DIR BANNER": the program as a process of its own on an empty watch
+// list in DIR, whose "X" a line on standard input clicks.
 int host(const QString& dir, const QString& banner)
 {
+    makeEmptyDatabase(dir + "/domain.mdb");
     Form1Services services;
     services.programDir = [dir] { return dir; };
     services.sites.banner = banner;
@@ -106,7 +107,6 @@ private slots:
         TestHttpServer server;
         server.route("/ad/ad2.html", TestHttpServer::Response {200, {}, true, true});
         QTemporaryDir dir;
-        makeEmptyDatabase(dir.filePath("domain.mdb"));
         QProcess host;
         host.start(QCoreApplication::applicationFilePath(),
             {"--host", dir.path(), server.base() + "/ad/ad2.html"});
@@ -332,7 +332,6 @@ private slots:
         // The program asks what the window manager offers as it connects: wait until it is up.
         QTRY_VERIFY_WITH_TIMEOUT(xdo({"get_num_desktops"}).trimmed().toInt() > 0, 10000);
         QTemporaryDir dir;
-        makeEmptyDatabase(dir.filePath("domain.mdb"));
         host.setProcessEnvironment(env);
         host.start(QCoreApplication::applicationFilePath(), {"--host", dir.path(), ""});
         const QString window = xdo({"search", "--sync", "--onlyvisible", "--class", "test_window"})
