@@ -334,8 +334,12 @@ private slots:
         QTemporaryDir dir;
         host.setProcessEnvironment(env);
         host.start(QCoreApplication::applicationFilePath(), {"--host", dir.path(), ""});
-        const QString window = xdo({"search", "--sync", "--onlyvisible", "--class", "test_window"})
-                                   .section('\n', 0, 0);
+        QString window; // polled here: xdotool's own --sync waits half a second at a time
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(window
+                = xdo({"search", "--onlyvisible", "--class", "test_window"}).section('\n', 0, 0))
+                 .isEmpty(),
+            20000);
         const auto at = [&] {
             const QString geometry = xdo({"getwindowgeometry", "--shell", window});
             return QPoint(geometry.section("X=", 1).section('\n', 0, 0).toInt(),
