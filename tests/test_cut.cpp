@@ -10,13 +10,10 @@ class TestCut : public QObject
 private slots:
     void cut_data()
     {
-        QTest::addColumn<QString>("content");
-        QTest::addColumn<QString>("start");
-        QTest::addColumn<QString>("end");
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QStringList>("cut"); // content, start, end, what is cut out
         const auto row = [](const char* name, const char* content, const char* start,
                              const char* end, const char* expected) {
-            QTest::newRow(name) << content << start << end << expected;
+            QTest::newRow(name) << QStringList {content, start, end, expected};
         };
         row("between", "Registrar:ABC-123Whois", "Registrar:", "Whois", "ABC-123");
         row("colon stays", "xxVersion:2.0Domainyy", "Version", "Domain", ":2.0");
@@ -34,11 +31,8 @@ private slots:
 
     void cut()
     {
-        QFETCH(QString, content);
-        QFETCH(QString, start);
-        QFETCH(QString, end);
-        QFETCH(QString, expected);
-        QCOMPARE(strCut(content, start, end), expected);
+        QFETCH(QStringList, cut);
+        QCOMPARE(strCut(cut[0], cut[1], cut[2]), cut[3]);
     }
 
     void strip_data()
