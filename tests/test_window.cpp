@@ -1,5 +1,5 @@
-// The main window: its controls, start-up, the close and link labels, the banner strip, and how
-// it behaves while a query waits.
+// The main window: its controls, start-up, the close and link labels, the banner strip, how it
+// behaves while a query waits, and moving it by its picture with the pull-back onto the screen.
 #include <thread>
 
 #include <QtTest>
@@ -9,180 +9,26 @@
 #include "window/program.h"
 #include "window/bannerview.h"
 #include "window/controls.h"
-
-class TestWindow : public QObject
-{
-    Q_OBJECT
-private slots:
-    void controlsInsideWithoutOverlap();
-    void tabOrder();
-    void startUp();
-    void enterAndEscapePressNothing();
-    void closeEndsProgramWhileBannerLoads();
-    void linkLabel();
-    void banner_data();
-    void banner();
-    void bannerLink();
-    void slowQueryKeepsPainting();
-};
-
-void TestWindow::controlsInsideWithoutOverlap()
-{
-    FormFixture fixture;
-    Form1& form = fixture.form();
-    QCOMPARE(form.size(), QSize(500, 393));
-    QVERIFY(form.windowFlags() & Qt::FramelessWindowHint);
-    std::vector<QRect> taken;
-    for (const ControlRow& row : kControlTable) {
-        auto* control = form.findChild<QWidget*>(row.name);
-        QRect rect = control->geometry();
-        // The banner strip runs a few pixels past the right edge, as it always has.
-        if (control == form.bannerView)
-            rect.setRight(form.width() - 1);
-        QVERIFY2(form.rect().contains(rect), row.name);
-        for (const QRect& other : taken)
-            QVERIFY2(!other.intersects(rect), row.name);
-        taken.push_back(rect);
-        if (auto* label = qobject_cast<QLabel*>(control)) {
-            // Plain text only, and the rectangle holds whatever is shown.
-            QCOMPARE(label->textFormat(), Qt::PlainText);
-            label->setText(QString(300, u'长') + "<b>x</b>");
-            QCoreApplication::processEvents();
-            QCOMPARE(label->geometry(), control->geometry());
-        }
-    }
-}
-
-void TestWindow::tabOrder()
-{
-    FormFixture fixture;
-    Form1& form = fixture.form();
-    form.domainBox->setFocus();
-    QStringList order {form.focusWidget()->objectName()};
-    for (int i = 0; i < 6; ++i) {
-        QTest::keyClick(form.focusWidget(), Qt::Key_Tab);
-        order << form.focusWidget()->objectName();
-    }
-    QCOMPARE(order,
-        (QStringList {"tb_url", "Command1", "Command2", "List1", "Command3", "wb1", "tb_url"}));
-}
-
-void TestWindow::startUp()
-{
-    FormFixture fixture;
-    fixture.sql("insert into domain values(1,'one.example')");
-    QStringList seen;
-    QTimer::singleShot(0, [&seen] {
-        for (QWidget* top : QApplication::topLevelWidgets()) {
-            if (auto* form = qobject_cast<Form1*>(top))
-                seen << (form->isVisible() ? "shown" : "hidden")
-                     << form->focusWidget()->objectName() << form->watchList->entry(0)
-                     << form->domainLabel->text();
-        }
-        QCoreApplication::exit(7);
-    });
-    QCOMPARE(runForm1(fixture.services), 7);
-    QCOMPARE(seen, (QStringList {"shown", "tb_url", "one.example", ""}));
-}
-
-void TestWindow::enterAndEscapePressNothing()
-{
-    TestHttpServer server;
-    FormFixture fixture(server.base() + "/w?d=");
-    Form1& form = fixture.form();
-    for (QWidget* focus :
-        {static_cast<QWidget*>(form.domainBox), static_cast<QWidget*>(form.queryButton)}) {
-        focus->setFocus();
-        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
-            QTest::keyClick(focus, key);
-    }
-    QVERIFY(server.requests().empty());
-    QVERIFY(form.isVisible());
-}
-
-void TestWindow::closeEndsProgramWhileBannerLoads()
-{
-    TestHttpServer server;
-    server.route("/ad/ad2.html", TestHttpServer::Response {200, {}, true, true});
-    QTemporaryDir dir;
-    makeEmptyDatabase(dir.filePath("domain.mdb"));
-    QProcess host;
-    host.start(TESTHOST, {dir.path(), server.base() + "/w?d=", server.base() + "/ad/ad2.html"});
-    QTRY_COMPARE_WITH_TIMEOUT(server.targets().size(), size_t(1), 20000); // the banner is loading
-    host.write("click Label1\n");
-    QVERIFY(host.waitForFinished(10000));
-    QCOMPARE(host.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(host.exitCode(), 0);
-}
-
-void TestWindow::linkLabel()
-{
-    FormFixture fixture;
-    for (int i = 0; i < 2; ++i)
-        QTest::mouseClick(fixture.form().siteLabel, Qt::LeftButton);
-    QCOMPARE(fixture.opened, (QStringList {"http://127.0.0.1:9", "http://127.0.0.1:9"}));
-    QVERIFY(fixture.messages.isEmpty());
-
-    FormFixture failing;
-    failing.services.openBrowser = [](const QString&) { return false; };
-    QTest::mouseClick(failing.form().siteLabel, Qt::LeftButton);
-    QCOMPARE(failing.messages.size(), 1);
-    QVERIFY(failing.messages.front().contains("无法打开浏览器"));
-    QVERIFY(failing.form().isVisible());
-}
-
-void TestWindow::banner_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("page");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("loads") << 200
-                           << "<html><head><meta charset=gbk></head><body style='background:#fc0'>"
-            + gbk("服务正常") + "</body></html>"
-                           << "服务正常";
-    QTest::newRow("missing") << 404 << QByteArray("<h1>Not Found</h1>")
-                             << BannerView::neutralLine();
-    QTest::newRow("too large") << 200 << QByteArray(300 * 1024, 'x') << BannerView::neutralLine();
-}
-
-void TestWindow::banner()
-{
-    QFETCH(int, status);
-    QFETCH(QByteArray, page);
-    QFETCH(QString, shown);
-    TestHttpServer server;
-    server.route("/ad/ad2.html", {status, page});
-    FormFixture fixture;
-    fixture.services.sites.banner = server.base() + "/ad/ad2.html";
-    Form1 form(fixture.services);
-    bool requestedBeforePaint = false;
-    connect(
-        &form, &Form1::firstPainted, [&] { requestedBeforePaint = !server.requests().empty(); });
-    form.load();
-    form.bannerView->setPlainText("stale"); // a failure must replace it too
-    form.show();
-    QTRY_COMPARE(form.bannerView->toPlainText(), shown);
-    QVERIFY(!requestedBeforePaint);
-    QCOMPARE(server.targets(), std::vector<QByteArray> {"/ad/ad2.html"});
-}
-
-void TestWindow::bannerLink()
-{
-    TestHttpServer server;
-    server.route("/ad/ad2.html", {200, "<p>Service <a href='/'>home</a></p>"});
-    FormFixture fixture;
-    fixture.services.sites.banner = server.base() + "/ad/ad2.html";
-    Form1& form = fixture.form();
-    form.load();
-    QTRY_VERIFY(form.bannerView->toPlainText().contains("home"));
-    QTextCursor link = form.bannerView->document()->find("home");
-    link.setPosition(link.selectionStart() + 1);
-    QTest::mouseClick(form.bannerView->viewport(), Qt::LeftButton, {},
-        form.bannerView->cursorRect(link).center());
-    QCOMPARE(fixture.opened, QStringList {server.base() + "/"});
-}
+#include "window/pullback.h"
 
 namespace {
+
+// Run as "test_window --host DIR BANNER": the program as a process of its own on an empty watch
+// list in DIR, whose "X" a line on standard input clicks.
+int host(const QString& dir, const QString& banner)
+{
+    makeEmptyDatabase(dir + "/domain.mdb");
+    Form1Services services;
+    services.programDir = [dir] { return dir; };
+    services.sites.banner = banner;
+    QSocketNotifier input(0, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* form = qobject_cast<Form1*>(top))
+                QTest::mouseClick(form->closeLabel, Qt::LeftButton);
+    });
+    return runForm1(std::move(services));
+}
 
 struct PaintCounter : QObject
 {
@@ -196,46 +42,329 @@ struct PaintCounter : QObject
 
 } // namespace
 
-// While the answer takes 3 s the window shows the busy pointer and still paints; a real click on
-// "关注" made meanwhile is handled once the answer is shown, as when the window was blocked.
-void TestWindow::slowQueryKeepsPainting()
+class TestWindow : public QObject
 {
-    const QString xdotool = QStandardPaths::findExecutable("xdotool");
-    if (xdotool.isEmpty())
-        QSKIP("needs xdotool");
-    TestHttpServer server;
-    TestHttpServer::Response slow {200, "RegistrantName:SlowAdministrative"};
-    slow.onRequest = [] { std::this_thread::sleep_for(std::chrono::seconds(3)); };
-    server.route("/w", slow);
-    FormFixture fixture(server.base() + "/w?d=");
-    Form1& form = fixture.form();
-    PaintCounter counter;
-    form.registrarLabel->installEventFilter(&counter);
-    QStringList meanwhile;
-    QTimer::singleShot(1000, &form, [&] {
-        meanwhile << (QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor ? "busy" : "");
-        counter.paints = 0;
-        form.registrarLabel->setText("meanwhile");
-        QProcess::execute(xdotool,
-            {"mousemove", "--window", QString::number(form.winId()), "420", "68", "click", "1"});
-    });
-    QString shownAtWatch;
-    connect(form.watchButton, &QPushButton::clicked,
-        [&] { shownAtWatch = form.registrantLabel->text(); });
-    QTest::mouseClick(form.queryButton, Qt::LeftButton);
-    // Nothing has run since the answer came in: these paints happened while it was awaited.
-    QVERIFY(counter.paints > 0);
-    QCOMPARE(meanwhile, QStringList {"busy"});
-    QVERIFY(shownAtWatch.isEmpty());
-    QCOMPARE(form.registrantLabel->text(), QString("Slow"));
-    QVERIFY(!QGuiApplication::overrideCursor());
-    QTRY_COMPARE(shownAtWatch, QString("Slow"));
-    QCOMPARE(fixture.rows("select url from domain"), QStringList {"不要输入www."});
-}
+    Q_OBJECT
+private slots:
+    void controlsInsideWithoutOverlap()
+    {
+        FormFixture fixture;
+        Form1& form = fixture.form();
+        QCOMPARE(form.size(), QSize(500, 393));
+        QVERIFY(form.windowFlags() & Qt::FramelessWindowHint);
+        std::vector<QRect> taken;
+        for (const ControlRow& row : kControlTable) {
+            auto* control = form.findChild<QWidget*>(row.name);
+            QRect rect = control->geometry();
+            // The banner strip runs a few pixels past the right edge, as it always has.
+            if (control == form.bannerView)
+                rect.setRight(form.width() - 1);
+            QVERIFY2(form.rect().contains(rect), row.name);
+            for (const QRect& other : taken)
+                QVERIFY2(!other.intersects(rect), row.name);
+            taken.push_back(rect);
+            if (auto* label = qobject_cast<QLabel*>(control)) {
+                // Plain text only, and the rectangle holds whatever is shown.
+                QCOMPARE(label->textFormat(), Qt::PlainText);
+                label->setText(QString(300, u'长') + "<b>x</b>");
+                QCoreApplication::processEvents();
+                QCOMPARE(label->geometry(), control->geometry());
+            }
+        }
+    }
+
+    // As the program starts: shown with the watch list, the focus in the text box, Tab going round,
+    // and Enter, Esc pressing nothing anywhere.
+    void startUpAndKeys()
+    {
+        FormFixture fixture;
+        fixture.sql("insert into domain values(1,'one.example')");
+        QStringList seen;
+        QTimer::singleShot(0, [&seen] {
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                auto* form = qobject_cast<Form1*>(top);
+                if (!form)
+                    continue;
+                seen << form->watchList->entry(0) << form->focusWidget()->objectName();
+                for (int i = 0; i < 6; ++i) {
+                    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape, Qt::Key_Tab})
+                        QTest::keyClick(form->focusWidget(), key);
+                    seen << form->focusWidget()->objectName();
+                }
+                seen << (form->isVisible() ? "shown" : "hidden") << form->domainLabel->text();
+            }
+            QCoreApplication::exit(7);
+        });
+        QCOMPARE(runForm1(fixture.services), 7);
+        QCOMPARE(seen.join(' '),
+            "one.example tb_url Command1 Command2 List1 Command3 wb1 tb_url shown ");
+        QVERIFY(fixture.messages.isEmpty());
+        QCOMPARE(fixture.sql("select url from domain"), QStringList {"one.example"});
+    }
+
+    void closeEndsProgramWhileBannerLoads()
+    {
+        TestHttpServer server;
+        server.route("/ad/ad2.html", TestHttpServer::Response {200, {}, true, true});
+        QTemporaryDir dir;
+        QProcess host;
+        host.start(QCoreApplication::applicationFilePath(),
+            {"--host", dir.path(), server.base() + "/ad/ad2.html"});
+        QTRY_COMPARE_WITH_TIMEOUT(
+            server.targets().size(), size_t(1), 20000); // the banner is loading
+        host.write("click\n");
+        QVERIFY(host.waitForFinished(10000));
+        QCOMPARE(host.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(host.exitCode(), 0);
+    }
+
+    void linkLabel()
+    {
+        FormFixture fixture, failing;
+        for (int i = 0; i < 2; ++i)
+            QTest::mouseClick(fixture.form().siteLabel, Qt::LeftButton);
+        QCOMPARE(fixture.opened, (QStringList {"http://127.0.0.1:9", "http://127.0.0.1:9"}));
+        QVERIFY(fixture.messages.isEmpty());
+        failing.services.openBrowser = [](const QString&) { return false; };
+        QTest::mouseClick(failing.form().siteLabel, Qt::LeftButton);
+        QCOMPARE(failing.messages.size(), 1);
+        QVERIFY(failing.messages.front().contains("无法打开浏览器"));
+        QVERIFY(failing.form().isVisible());
+    }
+
+    void banner_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("link"); // opened by a click on what is shown
+        const QString neutral = BannerView::neutralLine();
+        QTest::newRow("loads")
+            << 200
+            << "<html><head><meta charset=gbk></head><body style='background:#fc0'><a href='/'>"
+                + gbk("服务正常") + "</a></body></html>"
+            << "服务正常"
+            << "/";
+        QTest::newRow("missing") << 404 << QByteArray("<h1>Not Found</h1>") << neutral << "";
+        QTest::newRow("too large") << 200 << QByteArray(300 * 1024, 'x') << neutral << "";
+    }
+
+    void banner()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, page);
+        QFETCH(QString, shown);
+        QFETCH(QString, link);
+        TestHttpServer server;
+        server.route("/ad/ad2.html", {status, page});
+        FormFixture fixture;
+        fixture.services.sites.banner = server.base() + "/ad/ad2.html";
+        Form1 form(fixture.services);
+        bool requestedBeforePaint = false;
+        connect(&form, &Form1::firstPainted,
+            [&] { requestedBeforePaint = !server.requests().empty(); });
+        form.load();
+        form.bannerView->setPlainText("stale"); // a failure must replace it too
+        form.show();
+        QTRY_COMPARE(form.bannerView->toPlainText(), shown);
+        QVERIFY(!requestedBeforePaint);
+        QCOMPARE(server.targets(), std::vector<QByteArray> {"/ad/ad2.html"});
+        QTextCursor at = form.bannerView->document()->find(shown);
+        at.setPosition(at.selectionStart() + 1);
+        QTest::mouseClick(form.bannerView->viewport(), Qt::LeftButton, {},
+            form.bannerView->cursorRect(at).center());
+        QCOMPARE(
+            fixture.opened, link.isEmpty() ? QStringList() : QStringList {server.base() + link});
+    }
+
+    // While the answer takes 3 s the window shows the busy pointer and still paints; a real click
+    // on "关注" made meanwhile is handled once the answer is shown, as when the window was blocked.
+    void slowQueryKeepsPainting()
+    {
+        const QString xdotool = QStandardPaths::findExecutable("xdotool");
+        if (xdotool.isEmpty())
+            QSKIP("needs xdotool");
+        TestHttpServer server;
+        TestHttpServer::Response slow {200, "RegistrantName:SlowAdministrative"};
+        slow.onRequest = [] { std::this_thread::sleep_for(std::chrono::seconds(3)); };
+        server.route("/w", slow);
+        FormFixture fixture(server.base() + "/w?d=");
+        Form1& form = fixture.form();
+        PaintCounter counter;
+        form.registrarLabel->installEventFilter(&counter);
+        QStringList meanwhile;
+        QTimer::singleShot(1000, &form, [&] {
+            meanwhile << (QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor ? "busy"
+                                                                                       : "");
+            counter.paints = 0;
+            form.registrarLabel->setText("meanwhile");
+            QProcess::execute(xdotool,
+                {"mousemove", "--window", QString::number(form.winId()), "420", "68", "click",
+                    "1"});
+        });
+        QString shownAtWatch;
+        connect(form.watchButton, &QPushButton::clicked,
+            [&] { shownAtWatch = form.registrantLabel->text(); });
+        QTest::mouseClick(form.queryButton, Qt::LeftButton);
+        // Nothing has run since the answer came in: these paints happened while it was awaited.
+        QVERIFY(counter.paints > 0);
+        QCOMPARE(meanwhile, QStringList {"busy"});
+        QVERIFY(shownAtWatch.isEmpty());
+        QCOMPARE(form.registrantLabel->text(), QString("Slow"));
+        QVERIFY(!QGuiApplication::overrideCursor());
+        QTRY_COMPARE(shownAtWatch, QString("Slow"));
+        QCOMPARE(fixture.sql("select url from domain"), QStringList {"不要输入www."});
+    }
+
+    void rule_data()
+    {
+        // Pixels on a 1024 x 768 screen, 15 twips each; -1: left as it is.
+        QTest::addColumn<QSize>("screen");
+        QTest::addColumn<QPoint>("at");
+        QTest::addColumn<QPoint>("pulled");
+        const QSize xga(1024, 768);
+        QTest::newRow("on screen") << xga << QPoint(100, 100) << QPoint(-1, -1);
+        QTest::newRow("right, a tenth") << xga << QPoint(574, 0) << QPoint(524, -1);
+        QTest::newRow("right, less") << xga << QPoint(573, 0) << QPoint(-1, -1);
+        QTest::newRow("left, a tenth") << xga << QPoint(-50, 0) << QPoint(0, -1);
+        QTest::newRow("bottom 415") << xga << QPoint(0, 415) << QPoint(-1, 375);
+        QTest::newRow("top -39 stays") << xga << QPoint(0, -39) << QPoint(-1, -1);
+        QTest::newRow("narrow screen: far edge wins")
+            << QSize(400, 300) << QPoint(0, 0) << QPoint(-100, -93);
+    }
+
+    void rule()
+    {
+        QFETCH(QSize, screen);
+        QFETCH(QPoint, at);
+        QFETCH(QPoint, pulled);
+        const PullBack pull = pullBackRule(screen.width() * 15.0f, screen.height() * 15.0f,
+            at.x() * 15.0f, at.y() * 15.0f, 7500.0f, 5895.0f);
+        QCOMPARE(pull.left ? *pull.left / 15 : -1.0f, float(pulled.x()));
+        QCOMPARE(pull.top ? *pull.top / 15 : -1.0f, float(pulled.y()));
+    }
+
+    void drag_data()
+    {
+        // The window at start, a press on the picture, the mouse moved by delta, then let go.
+        QTest::addColumn<Qt::MouseButton>("button");
+        QTest::addColumn<QPoint>("start");
+        QTest::addColumn<QPoint>("delta");
+        QTest::addColumn<QPoint>("dropped");
+        QTest::newRow("left drag moves")
+            << Qt::LeftButton << QPoint(100, 100) << QPoint(60, 40) << QPoint(160, 140);
+        QTest::newRow("dropped past the right edge")
+            << Qt::LeftButton << QPoint(523, 100) << QPoint(400, 0) << QPoint(524, 100);
+        QTest::newRow("right press pulls back only")
+            << Qt::RightButton << QPoint(-200, 668) << QPoint(50, 40) << QPoint(0, 375);
+        QTest::newRow("left press without a move pulls back")
+            << Qt::LeftButton << QPoint(600, 100) << QPoint(0, 0) << QPoint(524, 100);
+    }
+
+    void drag()
+    {
+        QFETCH(Qt::MouseButton, button);
+        QFETCH(QPoint, start);
+        QFETCH(QPoint, delta);
+        QFETCH(QPoint, dropped);
+        QCOMPARE(QGuiApplication::primaryScreen()->geometry(), QRect(0, 0, 1024, 768));
+        FormFixture fixture;
+        Form1& form = fixture.form();
+        form.move(start);
+        QTRY_COMPARE(form.pos(), start);
+        const QPoint from(250, 20); // the title band, right of the title
+        QTest::mousePress(&form, button, {}, from);
+        if (!delta.isNull())
+            QTest::mouseMove(&form, from + delta);
+        QTest::mouseRelease(&form, button, {}, from + delta);
+        QTRY_COMPARE(form.pos(), dropped);
+    }
+
+    void pressOnControlsDoesNothing()
+    {
+        FormFixture fixture;
+        Form1& form = fixture.form();
+        form.move(573, 100); // over the edge: any pull-back would show
+        QTRY_COMPARE(form.pos(), QPoint(573, 100));
+        // Each press is let go away from where it began, so that no link label takes it for a
+        // click.
+        for (const ControlRow& row : kControlTable) {
+            const QPoint center = form.findChild<QWidget*>(row.name)->geometry().center();
+            QWidget* control = form.childAt(center); // or the window, where it lets presses through
+            const QPoint at = control->mapFrom(&form, center);
+            for (Qt::MouseButton button : {Qt::RightButton, Qt::LeftButton}) {
+                QTest::mousePress(control, button, {}, at);
+                QTest::mouseMove(control, at + QPoint(40, 30));
+                QTest::mouseRelease(control, button, {}, at + QPoint(40, 30));
+            }
+        }
+        QTest::qWait(50);
+        QCOMPARE(form.pos(), QPoint(573, 100));
+        QVERIFY(form.isVisible());
+        QVERIFY(fixture.opened.isEmpty());
+    }
+
+    // A real X server with a window manager, driven with the real pointer: the window system's own
+    // move, then the pull-back once the button is up.
+    void systemMoveUnderWindowManager()
+    {
+        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+        const QString openbox = QStandardPaths::findExecutable("openbox");
+        const QString xdotool = QStandardPaths::findExecutable("xdotool");
+        if (xvfb.isEmpty() || openbox.isEmpty() || xdotool.isEmpty())
+            QSKIP("needs Xvfb, openbox and xdotool");
+        QProcess server, manager, host;
+        server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        QByteArray display;
+        QTRY_VERIFY_WITH_TIMEOUT((display += server.readAllStandardOutput()).contains('\n'), 10000);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", ":" + QString::fromLatin1(display.trimmed()));
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        const auto xdo = [&](const QStringList& args) {
+            QProcess run;
+            run.setProcessEnvironment(env);
+            run.start(xdotool, args);
+            run.waitForFinished();
+            return QString::fromLatin1(run.readAllStandardOutput());
+        };
+        manager.setProcessEnvironment(env);
+        manager.start(openbox, {});
+        // The program asks what the window manager offers as it connects: wait until it is up.
+        QTRY_VERIFY_WITH_TIMEOUT(xdo({"get_num_desktops"}).trimmed().toInt() > 0, 10000);
+        QTemporaryDir dir;
+        host.setProcessEnvironment(env);
+        host.start(QCoreApplication::applicationFilePath(), {"--host", dir.path(), ""});
+        QString window; // polled here: xdotool's own --sync waits half a second at a time
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(window
+                = xdo({"search", "--onlyvisible", "--class", "test_window"}).section('\n', 0, 0))
+                 .isEmpty(),
+            20000);
+        const auto at = [&] {
+            const QString geometry = xdo({"getwindowgeometry", "--shell", window});
+            return QPoint(geometry.section("X=", 1).section('\n', 0, 0).toInt(),
+                geometry.section("Y=", 1).section('\n', 0, 0).toInt());
+        };
+        const QPoint start = at();
+        // Press the picture between the input strip and the panels, drag 700 px right, let go.
+        xdo({"mousemove", QString::number(start.x() + 250), QString::number(start.y() + 100)});
+        xdo({"mousedown", "1"});
+        for (int step = 0; step < 10; ++step)
+            xdo({"mousemove_relative", "70", "5"});
+        xdo({"mouseup", "1"});
+        QTRY_COMPARE_WITH_TIMEOUT(at(), QPoint(524, start.y() + 50), 10000);
+        for (QProcess* process : {&host, &manager, &server}) {
+            process->kill();
+            process->waitForFinished();
+        }
+    }
+};
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    if (argc == 4 && qstrcmp(argv[1], "--host") == 0)
+        return host(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     // Windows closed by one test must not end the event loops of the next.
     QApplication::setQuitOnLastWindowClosed(false);
     TestWindow test;

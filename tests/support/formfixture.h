@@ -7,30 +7,27 @@
 
 #include "window/form1.h"
 
+// Runs statements on the SQLite file at path behind the program's back; returns the first column
+// of the rows they yield.
+QStringList sql(const QString& path, const QString& statements);
+// Makes an empty watch list at path from the schema kept with the program.
+void makeEmptyDatabase(const QString& path);
+
 // A Form1 on a temporary program folder with an empty domain.mdb, its messages and browser
 // calls recorded, and no banner address unless one is handed in.
 struct FormFixture
 {
     explicit FormFixture(const QString& whoisBase = QStringLiteral("http://127.0.0.1:9/w?d="));
 
-    // Builds the window; services may be adjusted before.
+    // Builds and shows the window; services may be adjusted before.
     Form1& form();
     QString dbPath() const { return dir.filePath(QStringLiteral("domain.mdb")); }
-    // Runs statements on domain.mdb behind the program's back.
-    void sql(const QString& statements) const;
-    // The first column of a query on domain.mdb.
-    QStringList rows(const char* query) const;
-    // The entries of the watch list as the view shows them.
-    QStringList listEntries();
+    QStringList sql(const QString& statements) const { return ::sql(dbPath(), statements); }
+    QStringList listEntries(); // as the view shows them
+    QStringList labels(); // the six facts as shown
 
     QTemporaryDir dir;
     Form1Services services;
-    QStringList messages;
-    QStringList opened;
+    QStringList messages, opened;
     std::unique_ptr<Form1> window;
 };
-
-// Makes an empty watch list at path from the schema kept with the program.
-void makeEmptyDatabase(const QString& path);
-// The first column of a query on the database at path.
-QStringList databaseRows(const QString& path, const char* query);
