@@ -43,7 +43,7 @@ struct Upstream
     {
         registries.whois.fallback(whoisFixture("cnnic-cn.txt"));
         ServiceSettings settings = onLoopback(registries.settings());
-        settings.registries.perServerPerMinute = 1000000;
+        settings.registries.perMinute = {1000000, 1000000, 1000000};
         service = std::make_unique<WhoisService>(settings);
         idleMb = rssMb();
         page = httpRequest(base() + kPath).body;

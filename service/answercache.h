@@ -25,6 +25,8 @@ public:
     // Answers everyone waiting for domain, and keeps the page for life (zero: not at all).
     void finish(
         const QString& domain, std::shared_ptr<const Reply> reply, std::chrono::seconds life);
+    // Answers everyone waiting for any domain with reply, keeping nothing: the service stops.
+    void abandon(const std::shared_ptr<const Reply>& reply);
     qsizetype size() const;
 
 private:

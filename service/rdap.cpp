@@ -212,21 +212,35 @@ RdapClient::RdapClient(RdapBootstrap& bootstrap, bool allowLoopback)
     : m_bootstrap(bootstrap), m_allowLoopback(allowLoopback)
 { }
 
-HttpFetch RdapClient::ask(
-    const QString& url, Deadline deadline, Politeness& politeness, LookupResult& result)
+HttpFetch RdapClient::ask(const QString& url, Upstream kind, Deadline deadline,
+    Politeness& politeness, LookupResult& result)
 {
     const QString host = QUrl(url).host();
-    switch (politeness.enter(host, deadline)) {
+    // A look-up run again after waiting replays what it heard before.
+    if (const HttpFetch* heard
+        = deadline.lookup ? deadline.lookup->heard<HttpFetch>(url) : nullptr) {
+        result.asked << url;
+        return *heard;
+    }
+    switch (politeness.enter(host, kind, deadline)) {
     case Politeness::Verdict::Limited:
+        result.ownLimit = true;
         return {429, {}, {}, host + QStringLiteral(": our own limit")};
+    case Politeness::Verdict::HeldOff:
+        return {429, {}, {}, host + QStringLiteral(": holds us off")};
     case Politeness::Verdict::Late:
+        result.ownLimit = true;
         return {0, {}, {}, host + QStringLiteral(": no time left for a query")};
+    case Politeness::Verdict::Queued:
+        throw Parked {};
     case Politeness::Verdict::Go:
         break;
     }
     result.asked << url;
     HttpFetch fetch = httpGet(url, deadline, {m_allowLoopback, m_allowLoopback, false}, kRdapJson);
     politeness.leave(host);
+    if (deadline.lookup)
+        deadline.lookup->hear(url, fetch);
     if (fetch.status == 429 || (fetch.status == 503 && fetch.retryAfter.count() > 0))
         politeness.holdOff(
             host, fetch.retryAfter.count() > 0 ? fetch.retryAfter : kHoldOffWithoutRetryAfter);
@@ -242,8 +256,8 @@ std::optional<LookupResult> RdapClient::lookUp(
         return std::nullopt;
     if (!base.endsWith(u'/'))
         base += u'/';
-    const HttpFetch fetch
-        = ask(base + QStringLiteral("domain/") + domain, deadline, politeness, result);
+    const HttpFetch fetch = ask(base + QStringLiteral("domain/") + domain, Upstream::Registry,
+        deadline, politeness, result);
     if (fetch.status == 429) {
         result.outcome = Outcome::RateLimited;
         result.detail
@@ -269,7 +283,8 @@ std::optional<LookupResult> RdapClient::lookUp(
     if (reading.lacksRegistrant && related.isValid() && !related.host().isEmpty()
         && (related.scheme() == QLatin1String("https")
             || related.scheme() == QLatin1String("http"))) {
-        const HttpFetch more = ask(related.toString(), deadline, politeness, result);
+        const HttpFetch more
+            = ask(related.toString(), Upstream::Registrar, deadline, politeness, result);
         const RdapReading registrar
             = more.status == 200 ? readRdapDomain(more.body) : RdapReading {};
         if (registrar.valid)

@@ -28,6 +28,9 @@ struct LookupResult
     DomainRecord record;
     QStringList asked; // the servers asked, in order, for the log and the page
     QString detail; // why a failure failed, for the log
+    // The failure was the service's own doing (its limits, its queues), not the upstream's: the
+    // page is not kept.
+    bool ownLimit = false;
 };
 
 const char* outcomeName(Outcome outcome);

@@ -26,7 +26,7 @@ bool isReferralHost(const QString& value)
 Registries::Registries(RegistrySettings settings, RdapClient* rdap)
     : m_settings(std::move(settings))
     , m_rdap(rdap)
-    , m_politeness(m_settings.perServerPerMinute, m_settings.now)
+    , m_politeness(m_settings.perMinute, m_settings.now)
 { }
 
 LookupResult Registries::lookUp(const QString& domain, Deadline deadline)
@@ -35,9 +35,11 @@ LookupResult Registries::lookUp(const QString& domain, Deadline deadline)
         = m_rdap ? m_rdap->lookUp(domain, deadline, m_politeness) : std::nullopt;
     if (!viaRdap)
         return overPort43(domain, deadline);
-    if (viaRdap->outcome != Outcome::Unavailable || deadline.passed())
+    const bool failed = viaRdap->outcome == Outcome::Unavailable
+        || (viaRdap->outcome == Outcome::RateLimited && !viaRdap->ownLimit);
+    if (!failed || deadline.passed())
         return *viaRdap;
-    // RDAP failed: port 43 with the time that is left.
+    // RDAP failed or holds us off: port 43 with the time that is left.
     LookupResult viaWhois = overPort43(domain, deadline);
     viaWhois.asked = viaRdap->asked + viaWhois.asked;
     viaWhois.detail = viaRdap->detail
@@ -46,23 +48,38 @@ LookupResult Registries::lookUp(const QString& domain, Deadline deadline)
 }
 
 Registries::Asked Registries::ask(const QString& host, quint16 port, const QByteArray& query,
-    bool operatorsChoice, Deadline deadline, LookupResult& result)
+    bool operatorsChoice, Deadline deadline, LookupResult& result, Upstream kind)
 {
     result.asked << host;
-    const auto fail = [&result](Outcome outcome, const QString& why) {
+    const auto fail = [&result](Outcome outcome, const QString& why, bool ownLimit = false) {
         result.outcome = outcome;
         result.detail = why;
-        return Asked {{}, outcome};
+        result.ownLimit = ownLimit;
+        return Asked {{}, outcome, why};
     };
-    switch (m_politeness.enter(host, deadline)) {
+    // A look-up run again after waiting replays what it heard before.
+    const QString key = host + u' ' + QString::number(port) + u' ' + QString::fromUtf8(query);
+    if (const Asked* heard = deadline.lookup ? deadline.lookup->heard<Asked>(key) : nullptr)
+        return heard->failure ? fail(*heard->failure, heard->why) : *heard;
+    switch (m_politeness.enter(host, kind, deadline)) {
     case Politeness::Verdict::Limited:
-        return fail(Outcome::RateLimited, host + QStringLiteral(": our own limit"));
+        return fail(Outcome::RateLimited, host + QStringLiteral(": our own limit"), true);
+    case Politeness::Verdict::HeldOff:
+        return fail(Outcome::RateLimited, host + QStringLiteral(": holds us off"));
     case Politeness::Verdict::Late:
-        return fail(Outcome::Unavailable, host + QStringLiteral(": no time left for a query"));
+        return fail(
+            Outcome::Unavailable, host + QStringLiteral(": no time left for a query"), true);
+    case Politeness::Verdict::Queued:
+        throw Parked {};
     case Politeness::Verdict::Go:
         break;
     }
     const auto leave = qScopeGuard([&] { m_politeness.leave(host); });
+    const auto hear = [&](Asked asked) {
+        if (deadline.lookup)
+            deadline.lookup->hear(key, asked);
+        return asked;
+    };
     QString why = host + QStringLiteral(": no address");
     for (const Endpoint& endpoint : m_settings.resolve(host, port, deadline)) {
         if (!operatorsChoice && !mayConnect(endpoint.address, m_settings.allowLoopback)) {
@@ -71,12 +88,12 @@ Registries::Asked Registries::ask(const QString& host, quint16 port, const QByte
         }
         const Exchange exchange = tcpExchange(endpoint, query, deadline);
         if (exchange.error.isEmpty())
-            return {exchange.answer, std::nullopt};
+            return hear({exchange.answer, std::nullopt, {}});
         why = host + QStringLiteral(": ") + exchange.error;
         if (deadline.passed())
             break;
     }
-    return fail(Outcome::Unavailable, why);
+    return hear(fail(Outcome::Unavailable, why));
 }
 
 std::optional<QString> Registries::tldServer(
@@ -89,17 +106,11 @@ std::optional<QString> Registries::tldServer(
             return found->server;
         return std::nullopt;
     };
+    // IANA is asked one query at a time: a look-up that waited for it finds the TLD known now.
     if (const auto known = cached())
         return *known;
-    std::unique_lock asking(m_askingIana, std::defer_lock);
-    if (!asking.try_lock_until(deadline.at)) {
-        result.detail = QStringLiteral("IANA still asked at the deadline");
-        return QString();
-    }
-    if (const auto known = cached()) // asked meanwhile by another look-up
-        return *known;
-    const Asked iana = ask(
-        m_settings.ianaHost, m_settings.ianaPort, tld.toUtf8() + "\r\n", true, deadline, result);
+    const Asked iana = ask(m_settings.ianaHost, m_settings.ianaPort, tld.toUtf8() + "\r\n", true,
+        deadline, result, Upstream::Iana);
     if (iana.failure)
         return QString(); // unknown for now; not kept
     const QString text = QString::fromUtf8(iana.answer);
@@ -148,8 +159,8 @@ LookupResult Registries::overPort43(const QString& domain, Deadline deadline)
     // A thin registry names the registrar's server, which knows the registrant.
     const QString referral = reading.referral.toLower();
     if (reading.lacksRegistrant && isReferralHost(referral) && referral != *server) {
-        const Asked registrar
-            = ask(referral, 43, whoisQueryFor(referral, domain), false, deadline, result);
+        const Asked registrar = ask(referral, 43, whoisQueryFor(referral, domain), false, deadline,
+            result, Upstream::Registrar);
         if (!registrar.failure) {
             const WhoisReading more
                 = readWhoisAnswer(decodeWhoisAnswer(referral, registrar.answer), registrarFormat());

@@ -16,7 +16,7 @@ struct RegistrySettings
     quint16 ianaPort = 43;
     // Tests only: upstreams in 127.0.0.0/8 may be reached.
     bool allowLoopback = false;
-    int perServerPerMinute = 30;
+    Allowances perMinute; // queries a minute to each upstream server, by its kind
     Resolver resolve = systemResolve;
     std::function<Clock::time_point()> now = Clock::now;
 };
@@ -42,14 +42,16 @@ private:
     {
         QByteArray answer;
         std::optional<Outcome> failure; // RateLimited or Unavailable
+        QString why; // of the failure
     };
 
     LookupResult overPort43(const QString& domain, Deadline deadline);
     // The whois server of a TLD by IANA, cached for a day; empty when the TLD has none, none
     // when IANA does not know the TLD.
     std::optional<QString> tldServer(const QString& tld, Deadline deadline, LookupResult& result);
+    // Throws Parked when the look-up now waits for the server.
     Asked ask(const QString& host, quint16 port, const QByteArray& query, bool operatorsChoice,
-        Deadline deadline, LookupResult& result);
+        Deadline deadline, LookupResult& result, Upstream kind = Upstream::Registry);
 
     struct TldServer
     {
@@ -62,8 +64,6 @@ private:
     Politeness m_politeness;
     std::mutex m_mutex;
     QHash<QString, TldServer> m_tldServers;
-    // Held while IANA is asked, so that look-ups starting together ask it once per TLD.
-    std::timed_mutex m_askingIana;
 };
 
 // A referral a registry or registrar gave that may be followed: a host name, or an address

@@ -7,12 +7,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <thread>
 
-#include <QDateTime>
 #include <QScopeGuard>
 #include <QUrl>
 
@@ -72,7 +73,8 @@ std::vector<Endpoint> systemResolve(const QString& host, quint16 port, Deadline 
         shared->done.notify_all();
     }).detach();
     std::unique_lock lock(shared->mutex);
-    shared->done.wait_until(lock, deadline.at, [&] { return shared->finished; });
+    while (!shared->finished && !deadline.passed()) // a cancelled look-up stops waiting
+        shared->done.wait_for(lock, deadline.left(milliseconds(100)));
     return shared->found;
 }
 
@@ -106,15 +108,18 @@ bool mayConnect(const QHostAddress& given, bool allowLoopback)
 
 namespace {
 
-// Waits until fd is ready for events, or the deadline; false on time-out or error.
+// Waits until fd is ready for events, or the deadline; false on time-out, cancellation or error.
+// Looks up every tenth of a second, so that a stopping service is not kept waiting.
 bool waitFor(int fd, short events, Deadline deadline)
 {
     pollfd p {fd, events, 0};
     for (;;) {
-        const int rc = ::poll(&p, 1, int(deadline.left().count()));
+        if (deadline.passed())
+            return false;
+        const int rc = ::poll(&p, 1, int(deadline.left(milliseconds(100)).count()));
         if (rc > 0)
             return true;
-        if (rc == 0 || errno != EINTR)
+        if (rc < 0 && errno != EINTR)
             return false;
     }
 }
@@ -123,7 +128,7 @@ bool waitFor(int fd, short events, Deadline deadline)
 
 Exchange tcpExchange(const Endpoint& to, const QByteArray& query, Deadline lookup)
 {
-    const Deadline deadline {std::min(lookup.at, Clock::now() + kHopTimeout)};
+    const Deadline deadline {std::min(lookup.at, Clock::now() + kHopTimeout), lookup.lookup};
     sockaddr_storage address {};
     const socklen_t length = to.socketAddress(&address);
     const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -172,6 +177,134 @@ Exchange tcpExchange(const Endpoint& to, const QByteArray& query, Deadline looku
 
 namespace {
 
+std::atomic<quint64> g_opened {0};
+
+// Runs every HTTP transfer of the process on one libcurl multi handle, on a thread of its own:
+// connections, DNS answers and TLS sessions are then kept between look-ups, at most
+// kKeptConnections of them, and all closed once nothing has been fetched for kKeptConnectionIdle.
+// The caller's thread waits for its transfer; a cancelled look-up's transfer ends at once.
+class TransferLoop
+{
+public:
+    static TransferLoop& instance()
+    {
+        static TransferLoop loop;
+        return loop;
+    }
+
+    CURLcode perform(CURL* easy, const Deadline& deadline)
+    {
+        Pending pending {easy, deadline};
+        std::unique_lock lock(m_mutex);
+        m_incoming.push_back(&pending);
+        curl_multi_wakeup(m_multi);
+        m_finished.wait(lock, [&] { return pending.done; });
+        return pending.code;
+    }
+
+private:
+    struct Pending
+    {
+        CURL* easy;
+        Deadline deadline;
+        bool done = false;
+        CURLcode code = CURLE_OK;
+    };
+
+    TransferLoop()
+    {
+        m_share = curl_share_init();
+        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        m_multi = newMulti();
+        m_thread = std::thread(&TransferLoop::run, this);
+    }
+    ~TransferLoop()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+            curl_multi_wakeup(m_multi);
+        }
+        m_thread.join();
+        curl_multi_cleanup(m_multi);
+        curl_share_cleanup(m_share);
+    }
+
+    static CURLM* newMulti()
+    {
+        CURLM* multi = curl_multi_init();
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, kKeptConnections);
+        return multi;
+    }
+
+    void finish(std::vector<Pending*>& active, Pending* pending, CURLcode code)
+    {
+        curl_multi_remove_handle(m_multi, pending->easy);
+        active.erase(std::find(active.begin(), active.end(), pending));
+        const std::lock_guard lock(m_mutex);
+        pending->code = code;
+        pending->done = true;
+        m_finished.notify_all();
+    }
+
+    void run()
+    {
+        std::vector<Pending*> active;
+        Clock::time_point lastUsed = Clock::now();
+        bool kept = false; // connections may be open
+        for (;;) {
+            {
+                const std::lock_guard lock(m_mutex);
+                if (m_stopping && active.empty())
+                    break;
+                for (Pending* pending : m_incoming) {
+                    curl_easy_setopt(pending->easy, CURLOPT_SHARE, m_share);
+                    curl_easy_setopt(pending->easy, CURLOPT_PRIVATE, pending);
+                    curl_multi_add_handle(m_multi, pending->easy);
+                    active.push_back(pending);
+                    kept = true;
+                }
+                m_incoming.clear();
+            }
+            int running = 0;
+            curl_multi_perform(m_multi, &running);
+            int queued = 0;
+            while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
+                if (message->msg != CURLMSG_DONE)
+                    continue;
+                Pending* pending = nullptr;
+                curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &pending);
+                finish(active, pending, message->data.result);
+            }
+            for (size_t i = active.size(); i-- > 0;) {
+                if (active[i]->deadline.lookup && active[i]->deadline.lookup->cancelled())
+                    finish(active, active[i], CURLE_ABORTED_BY_CALLBACK);
+            }
+            if (!active.empty()) {
+                lastUsed = Clock::now();
+            } else if (kept && Clock::now() - lastUsed >= kKeptConnectionIdle) {
+                const std::lock_guard lock(m_mutex); // perform() wakes the handle up
+                curl_multi_cleanup(m_multi); // closes every kept connection
+                m_multi = newMulti();
+                kept = false;
+            }
+            const auto wait
+                = active.empty() ? (kept ? kKeptConnectionIdle : hours(1)) : milliseconds(100);
+            curl_multi_poll(
+                m_multi, nullptr, 0, int(duration_cast<milliseconds>(wait).count()), nullptr);
+        }
+    }
+
+    CURLSH* m_share = nullptr;
+    CURLM* m_multi = nullptr;
+    std::mutex m_mutex;
+    std::condition_variable m_finished;
+    std::vector<Pending*> m_incoming;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
 struct Transfer
 {
     const FetchRules* rules;
@@ -189,6 +322,7 @@ curl_socket_t openChecked(void* context, curlsocktype, curl_sockaddr* address)
         transfer->fetch->error = QStringLiteral("refused address ") + to.toString();
         return CURL_SOCKET_BAD;
     }
+    g_opened.fetch_add(1, std::memory_order_relaxed);
     return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
@@ -211,16 +345,18 @@ size_t readHeader(char* data, size_t size, size_t count, void* context)
         transfer->fetch->retryAfter = seconds(0);
     if (!line.toLower().startsWith("retry-after:"))
         return size * count;
+    // Seconds, or an HTTP-date (RFC 9110), which curl_getdate reads in all three of its forms.
     const QByteArray value = line.mid(12).trimmed();
+    const qint64 longest = kLongestHoldOff.count();
     bool number = false;
-    const long delay = value.toLong(&number);
+    const qint64 delay = value.toLongLong(&number);
     if (number) {
-        transfer->fetch->retryAfter = seconds(std::clamp(delay, 0L, 86400L));
+        transfer->fetch->retryAfter = seconds(std::clamp<qint64>(delay, 0, longest));
     } else {
-        const QDateTime at = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
-        if (at.isValid())
+        const time_t at = curl_getdate(value.constData(), nullptr);
+        if (at != -1)
             transfer->fetch->retryAfter
-                = seconds(std::clamp(QDateTime::currentDateTimeUtc().secsTo(at), 0LL, 86400LL));
+                = seconds(std::clamp<qint64>(qint64(at) - qint64(std::time(nullptr)), 0, longest));
     }
     return size * count;
 }
@@ -264,7 +400,8 @@ HttpFetch httpGet(const QString& url, Deadline lookup, const FetchRules& rules, 
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, readHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
-    const CURLcode code = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_MAXAGE_CONN, long(kKeptConnectionIdle.count()));
+    const CURLcode code = TransferLoop::instance().perform(curl, lookup);
     if (transfer.tooLong || code == CURLE_FILESIZE_EXCEEDED)
         return {0, {}, {}, QStringLiteral("answer over %1 bytes").arg(kMaxAnswerBytes)};
     if (code != CURLE_OK) {
@@ -276,4 +413,9 @@ HttpFetch httpGet(const QString& url, Deadline lookup, const FetchRules& rules, 
     }
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &fetch.status);
     return fetch;
+}
+
+quint64 httpConnectionsOpened()
+{
+    return g_opened.load(std::memory_order_relaxed);
 }

@@ -123,7 +123,8 @@ void TestServiceLoad::thousandConnections()
     FakeRegistries registries;
     registries.whois.fallback(whoisFixture("cnnic-cn.txt"));
     ServiceSettings settings = onLoopback(registries.settings());
-    settings.registries.perServerPerMinute = 1000;
+    settings.registries.perMinute = {1000, 1000, 1000};
+    settings.http.perClient = 1000; // one address stands for many clients here
     WhoisService service(settings);
     ask(service, "example.com.cn");
     const double before = double(rssKb(getpid())) / 1024;
@@ -173,6 +174,7 @@ void TestServiceLoad::floodAgainstSlowUpstream()
     registries.slow.fallback("Registrar: Slow Registrar\nCreation Date: 2001-01-01T00:00:00Z\n");
     ServiceSettings settings = onLoopback(registries.settings());
     settings.budget = std::chrono::seconds(3);
+    settings.http.perClient = 1000;
     WhoisService service(settings);
     registries.slow.behave(FakeWhoisServer::Manner::Late); // a second for every answer
 

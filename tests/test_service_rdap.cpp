@@ -81,6 +81,7 @@ private slots:
     void cacheAnswersAgain();
     void oneUpstreamForClientsAtOnce();
     void perServerLimit();
+    void tooManyRequests_data();
     void tooManyRequests();
 };
 
@@ -200,36 +201,57 @@ void TestServiceRdap::perServerLimit()
 {
     Rdap upstream;
     ServiceSettings settings = upstream.settings();
-    settings.registries.perServerPerMinute = 2;
+    settings.registries.perMinute = {4, 4, 4}; // a client alone may spend three of four
     WhoisService service(settings);
     upstream.ask(service, "warm.cn");
-    for (const char* domain : {"free-1.com", "free-2.com"})
+    for (const char* domain : {"free-1.com", "free-2.com", "free-3.com"})
         QCOMPARE(::ask(service, domain).shown.at(1), QString("该域名尚未注册"));
     const size_t asked = upstream.registry.targets().size();
-    const Answer limited = ::ask(service, "free-3.com");
+    const Answer limited = ::ask(service, "free-4.com");
     QCOMPARE(limited.shown.at(1), QString("注册局限制了查询次数，请稍后再试"));
     QCOMPARE(limited.status, 503L);
     QCOMPARE(upstream.registry.targets().size(), asked); // not asked at all
     upstream.clockAhead = 61;
-    QCOMPARE(::ask(service, "free-4.com").shown.at(1), QString("该域名尚未注册"));
+    QCOMPARE(::ask(service, "free-5.com").shown.at(1), QString("该域名尚未注册"));
+}
+
+// A server's "too many requests" holds its RDAP off, an hour at most, while port 43 serves.
+void TestServiceRdap::tooManyRequests_data()
+{
+    QTest::addColumn<QByteArray>("retryAfter");
+    QTest::addColumn<int>("heldFor"); // seconds
+    const QByteArray inTwoMinutes = QDateTime::currentDateTimeUtc()
+                                        .addSecs(120)
+                                        .toString("ddd, dd MMM yyyy hh:mm:ss 'GMT'")
+                                        .toLatin1();
+    QTest::newRow("seconds") << QByteArray("120") << 120;
+    QTest::newRow("HTTP-date") << inTwoMinutes << 120;
+    QTest::newRow("three years, capped at an hour") << QByteArray("99999999") << 3600;
 }
 
 void TestServiceRdap::tooManyRequests()
 {
+    QFETCH(QByteArray, retryAfter);
+    QFETCH(int, heldFor);
     Rdap upstream;
     WhoisService service(upstream.settings());
     upstream.ask(service, "warm.cn");
     TestHttpServer::Response busy {429, "{}"};
-    busy.headers = {{"Retry-After", "120"}};
+    busy.headers = {{"Retry-After", retryAfter}};
     upstream.registry.route("/rdap/domain/example-charity.org", busy);
-    QCOMPARE(::ask(service, "example-charity.org").shown.at(1),
-        QString("注册局限制了查询次数，请稍后再试"));
+    const auto port43 = [&] { return upstream.whois.whois.queries().size(); };
+    size_t before = port43();
+    QCOMPARE(::ask(service, "example-charity.org").shown.at(0),
+        "Registrar" + kSpace + "Two" + kSpace + "Ltd"); // from port 43
+    QCOMPARE(port43(), before + 1);
     const size_t asked = upstream.registry.targets().size();
-    QCOMPARE(::ask(service, "free-5.com").shown.at(1), QString("注册局限制了查询次数，请稍后再试"));
-    QCOMPARE(upstream.registry.targets().size(), asked);
-    QVERIFY(upstream.whois.whois.queries().size() <= 1); // no fall back to port 43 either
-    upstream.clockAhead = 121;
+    upstream.clockAhead = heldFor - 5;
+    ::ask(service, "free-name-42.com");
+    QCOMPARE(upstream.registry.targets().size(), asked); // RDAP held off, port 43 asked
+    QCOMPARE(port43(), before + 2);
+    upstream.clockAhead = heldFor + 1;
     QCOMPARE(::ask(service, "free-6.com").shown.at(1), QString("该域名尚未注册"));
+    QCOMPARE(upstream.registry.targets().size(), asked + 1);
 }
 
 QTEST_GUILESS_MAIN(TestServiceRdap)
