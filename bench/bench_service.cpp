@@ -334,7 +334,7 @@ BENCHMARK(BM_PoliteClient)
     ->Arg(0)
     ->Arg(1)
     ->UseManualTime()
-    ->Iterations(20)
+    ->Iterations(10)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CachedAnswer_Service)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CachedAnswer_Nginx)->Iterations(1)->Unit(benchmark::kMillisecond);

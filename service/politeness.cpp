@@ -50,8 +50,8 @@ Politeness::Verdict Politeness::enter(const QString& host, Upstream kind, Deadli
             return Verdict::HeldOff;
         while (!server.recent.empty() && server.recent.front().first <= now - minutes(1))
             server.recent.pop_front();
-        // The allowance, and of it the client's share: a client alone gets three quarters, so
-        // that newcomers find some left; every further client shrinks the share of each.
+        // The allowance, and of it the client's share: a client alone gets half, so that a
+        // newcomer finds as much left; from three clients on, each gets an equal part.
         const int allowance = m_allowances.of(kind);
         if (int(server.recent.size()) >= allowance)
             return Verdict::Limited;
@@ -63,7 +63,7 @@ Politeness::Verdict Politeness::enter(const QString& host, Upstream kind, Deadli
             else
                 others.insert(who);
         }
-        if (own >= std::max(1, allowance * 3 / 4 / int(others.size() + 1)))
+        if (own >= std::max(1, allowance / std::max(2, int(others.size()) + 1)))
             return Verdict::Limited;
         const bool mine = server.busy && lookup && server.handedTo == lookup;
         if (!server.busy || mine) {
