@@ -22,7 +22,7 @@
 
 #include "support/fakeregistries.h"
 #include "support/httpserver.h"
-#include "support/procstat.h"
+#include "bench/procstat.h"
 
 extern char** environ;
 
@@ -228,42 +228,27 @@ void BM_Miss(benchmark::State& state)
         = upstreamMs / double(std::max<int64_t>(state.iterations(), 1));
 }
 
-QByteArray rdapFixture(const char* name)
-{
-    QFile file(QStringLiteral(RDAP_FIXTURES "/") + QLatin1String(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 double g_connectionsPerWarmMiss = -1;
 
 // Distinct .com look-ups over RDAP, a thin registry and its registrar, both already used: the new
 // upstream connections each costs. Over a wide-area link each is a TCP and a TLS round trip more.
 void BM_WarmRdapMiss(benchmark::State& state)
 {
-    FakeRegistries whois;
-    TestHttpServer registry {"127.0.0.5"};
-    TestHttpServer registrar {"127.0.0.6"};
-    QTemporaryDir cache;
-    const QByteArray registryBase = registry.base().toUtf8() + "/rdap/";
-    const QByteArray registrarBase = registrar.base().toUtf8() + "/rdap/";
-    registry.route("/dns.json",
-        {200, R"({"version":"1.0","services":[[["com"],[")" + registryBase + R"("]]]})"});
-    const QByteArray thin = rdapFixture("registry-com.json")
-                                .replace("{registry}", registryBase)
-                                .replace("{registrar}", registrarBase);
-    registrar.route("/rdap/domain/EXAMPLE-SHOP.COM", {200, rdapFixture("registrar-com.json")});
+    FakeRegistries registries;
+    const QByteArray thin
+        = rdapFixture("registry-com.json")
+              .replace("{registry}", registries.rdap.base().toUtf8() + "/rdap/")
+              .replace("{registrar}", registries.registrar.base().toUtf8() + "/rdap/");
     constexpr int kMisses = 200;
     for (int i = 0; i <= kMisses; ++i)
-        registry.route("/rdap/domain/warm-" + QByteArray::number(i) + ".com", {200, thin});
-    ServiceSettings settings = onLoopback(whois.settings());
-    settings.rdapBootstrap = registry.base() + "/dns.json";
-    settings.cacheDir = cache.path();
+        registries.rdap.route("/rdap/domain/warm-" + QByteArray::number(i) + ".com", {200, thin});
+    ServiceSettings settings = registries.service(true);
     settings.registries.perMinute = {1000000, 1000000, 1000000};
     WhoisService service(settings);
     const QString base
         = QStringLiteral("http://127.0.0.1:%1/cgi-bin/whois?domain=").arg(service.port());
     httpRequest(base + "warm.cn"); // starts the bootstrap's fetch
-    for (int i = 0; i < 500 && !QFile::exists(cache.filePath("dns.json")); ++i)
+    for (int i = 0; i < 500 && !QFile::exists(registries.cache.filePath("dns.json")); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     httpRequest(base + "warm-0.com"); // both servers used once
     const quint64 before = httpConnectionsOpened();

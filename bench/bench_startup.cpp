@@ -20,7 +20,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "support/procstat.h"
+#include "bench/procstat.h"
 #include "bench/watchlistfile.h"
 #include "support/httpserver.h"
 

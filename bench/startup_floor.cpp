@@ -9,7 +9,7 @@
 #include <QCursor>
 #include <QPainter>
 
-#include "support/procstat.h"
+#include "bench/procstat.h"
 #include "window/controls.h"
 
 namespace {

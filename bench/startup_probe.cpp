@@ -10,7 +10,7 @@
 #include <QApplication>
 #include <QTimer>
 
-#include "support/procstat.h"
+#include "bench/procstat.h"
 #include "window/program.h"
 #include "window/webbrowser.h"
 

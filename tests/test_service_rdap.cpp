@@ -1,73 +1,29 @@
 // The service at full strength: RDAP from IANA's bootstrap registry with port 43 behind it, the
 // shared cache, one upstream look-up for clients asking at once, and the polite limits. Fake
-// RDAP servers on 127.0.0.5 (registry and bootstrap) and 127.0.0.6 (registrar).
+// RDAP servers of the shared fake registries.
 #include <QtTest>
 
 #include "support/fakeregistries.h"
-#include "support/httpserver.h"
 
 namespace {
 
-QByteArray rdapFixture(const char* name)
+// Once the bootstrap registry is in: any look-up starts its fetch.
+void bootstrap(WhoisService& service, FakeRegistries& upstream)
 {
-    QFile file(QStringLiteral(RDAP_FIXTURES "/") + QLatin1String(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    ask(service, "warm.cn");
+    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(upstream.cache.filePath("dns.json")); }));
 }
 
-struct Rdap
+size_t upstreamQueries(const FakeRegistries& upstream)
 {
-    Rdap()
-    {
-        const QByteArray registryBase = registry.base().toUtf8() + "/rdap/";
-        const QByteArray registrarBase = registrar.base().toUtf8() + "/rdap/";
-        registry.route("/dns.json",
-            {200, R"({"version":"1.0","services":[[["com","org"],[")" + registryBase + R"("]]]})"});
-        registry.route("/rdap/domain/example-shop.com",
-            {200,
-                rdapFixture("registry-com.json")
-                    .replace("{registry}", registryBase)
-                    .replace("{registrar}", registrarBase)});
-        registrar.route("/rdap/domain/EXAMPLE-SHOP.COM", {200, rdapFixture("registrar-com.json")});
-        registry.route("/rdap/domain/example-charity.org", {200, rdapFixture("registry-org.json")});
-    }
-
-    // The service with RDAP, port 43 behind it, and a clock the test moves.
-    ServiceSettings settings()
-    {
-        ServiceSettings settings = onLoopback(whois.settings());
-        settings.rdapBootstrap = registry.base() + "/dns.json";
-        settings.cacheDir = cache.path();
-        settings.registries.now
-            = [this] { return Clock::now() + std::chrono::seconds(clockAhead); };
-        return settings;
-    }
-    // Asks once the bootstrap registry is in.
-    Answer ask(WhoisService& service, const QString& typed)
-    {
-        if (!bootstrapped) {
-            ::ask(service, "warm.cn"); // any look-up starts the fetch
-            bootstrapped
-                = QTest::qWaitFor([this] { return QFile::exists(cache.filePath("dns.json")); });
-        }
-        return ::ask(service, typed);
-    }
-    size_t upstreamQueries() const
-    {
-        return registry.targets().size() + registrar.targets().size()
-            + whois.whois.queries().size();
-    }
-
-    FakeRegistries whois;
-    TestHttpServer registry {"127.0.0.5"};
-    TestHttpServer registrar {"127.0.0.6"};
-    QTemporaryDir cache;
-    std::atomic<int> clockAhead {0};
-    bool bootstrapped = false;
-};
+    return upstream.rdap.targets().size() + upstream.registrar.targets().size()
+        + upstream.whois.queries().size();
+}
 
 const QStringList kShop
     = {"Registrar" + kSpace + "One," + kSpace + "LLC", "Wang" + kSpace + "Xiaoming",
         "owner@example-shop.com", "1999-08-14 04:00:00", "2027-08-13 04:00:00"};
+const QString kCharity = "Registrar" + kSpace + "Two" + kSpace + "Ltd";
 
 } // namespace
 
@@ -80,9 +36,8 @@ private slots:
     void bootstrapKept();
     void cacheAnswersAgain();
     void oneUpstreamForClientsAtOnce();
-    void perServerLimit();
-    void tooManyRequests_data();
-    void tooManyRequests();
+    void limits_data();
+    void limits();
 };
 
 void TestServiceRdap::lookUps_data()
@@ -91,14 +46,14 @@ void TestServiceRdap::lookUps_data()
     QTest::addColumn<QByteArray>("rdap"); // what the registry answers instead of its fixture
     QTest::addColumn<bool>("port43"); // whether port 43 was asked
     QTest::addColumn<QStringList>("shown");
-    const QStringList charity = {"Registrar" + kSpace + "Two" + kSpace + "Ltd", "已保密", "已保密",
-        "2003-05-21 16:40:02", "2028-05-21 16:40:02"};
+    const QStringList charity
+        = {kCharity, "已保密", "已保密", "2003-05-21 16:40:02", "2028-05-21 16:40:02"};
     QTest::newRow("thin registry, related registrar")
         << "www.example-shop.com" << QByteArray() << false << kShop;
     QTest::newRow("redacted registrant")
         << "example-charity.org" << QByteArray() << false << charity;
     QTest::newRow("not found") << "free-name-42.com" << QByteArray() << false
-                               << QStringList {"", "该域名尚未注册", "", " ", " "};
+                               << QStringList {"", kFree, "", " ", " "};
     QTest::newRow("malformed, then port 43")
         << "example-charity.org" << QByteArray("{\"objectClassName\":") << true << charity;
     QTest::newRow("deeply nested, then port 43")
@@ -117,141 +72,138 @@ void TestServiceRdap::lookUps()
     QFETCH(QByteArray, rdap);
     QFETCH(bool, port43);
     QFETCH(QStringList, shown);
-    Rdap upstream;
+    FakeRegistries upstream;
     if (rdap == "500")
-        upstream.registry.route("/rdap/domain/example-charity.org", {500, "oops"});
+        upstream.rdap.route("/rdap/domain/example-charity.org", {500, "oops"});
     else if (!rdap.isEmpty())
-        upstream.registry.route("/rdap/domain/example-charity.org", {200, rdap});
-    WhoisService service(upstream.settings());
-    QCOMPARE(upstream.ask(service, typed).shown, shown);
-    const size_t whoisQueries = upstream.whois.whois.queries().size() - 1; // less the warm-up's
-    QCOMPARE(whoisQueries > 0, port43);
+        upstream.rdap.route("/rdap/domain/example-charity.org", {200, rdap});
+    WhoisService service(upstream.service(true));
+    bootstrap(service, upstream);
+    QCOMPARE(ask(service, typed).shown, shown);
+    QCOMPARE(upstream.whois.queries().size() > 1, port43); // more than the warm-up's
 }
 
 // Fetched once, kept on disk, used by the next start even when IANA cannot be reached; fetched
 // again once a day old.
 void TestServiceRdap::bootstrapKept()
 {
-    Rdap upstream;
+    FakeRegistries upstream;
     {
-        WhoisService first(upstream.settings());
-        QCOMPARE(upstream.ask(first, "example-shop.com").shown, kShop);
+        WhoisService first(upstream.service(true));
+        bootstrap(first, upstream);
+        QCOMPARE(ask(first, "example-shop.com").shown, kShop);
     }
-    upstream.registry.route("/dns.json", {404, ""});
+    upstream.rdap.route("/dns.json", {404, ""});
     const auto fetches = [&upstream] {
-        const auto targets = upstream.registry.targets();
+        const auto targets = upstream.rdap.targets();
         return std::count(targets.begin(), targets.end(), QByteArray("/dns.json"));
     };
     {
-        WhoisService again(upstream.settings());
-        QCOMPARE(::ask(again, "example-charity.org").shown.at(0),
-            "Registrar" + kSpace + "Two" + kSpace + "Ltd");
+        WhoisService again(upstream.service(true));
+        QCOMPARE(ask(again, "example-charity.org").shown.at(0), kCharity);
         QCOMPARE(fetches(), 1);
-        QVERIFY(
-            upstream.whois.whois.queries().empty() || upstream.whois.whois.queries().size() == 1);
+        QCOMPARE(upstream.whois.queries(), std::vector<QByteArray> {"warm.cn"});
     }
     QFile kept(upstream.cache.filePath("dns.json"));
     QVERIFY(kept.open(QIODevice::ReadWrite));
     kept.setFileTime(
         QDateTime::currentDateTimeUtc().addDays(-2), QFileDevice::FileModificationTime);
     kept.close();
-    WhoisService later(upstream.settings());
-    ::ask(later, "example-charity.org");
+    WhoisService later(upstream.service(true));
+    ask(later, "example-charity.org");
     QTRY_COMPARE(fetches(), 2);
-    QCOMPARE(::ask(later, "example-shop.com").shown, kShop); // the old copy still serves
+    QCOMPARE(ask(later, "example-shop.com").shown, kShop); // the old copy still serves
 }
 
 void TestServiceRdap::cacheAnswersAgain()
 {
-    Rdap upstream;
-    WhoisService service(upstream.settings());
-    QCOMPARE(upstream.ask(service, "example-shop.com").shown, kShop);
-    const size_t queries = upstream.upstreamQueries();
+    FakeRegistries upstream;
+    WhoisService service(upstream.service(true));
+    bootstrap(service, upstream);
+    QCOMPARE(ask(service, "example-shop.com").shown, kShop);
+    const size_t queries = upstreamQueries(upstream);
     upstream.clockAhead = 14 * 60;
-    const Answer again = ::ask(service, "WWW.Example-Shop.com"); // the same registrable domain
+    const Answer again = ask(service, "WWW.Example-Shop.com"); // the same registrable domain
     QCOMPARE(again.shown, kShop);
-    QCOMPARE(upstream.upstreamQueries(), queries);
+    QCOMPARE(upstreamQueries(upstream), queries);
     QVERIFY2(again.headers.contains("Cache-Control: public, max-age="), again.headers.constData());
     upstream.clockAhead = 16 * 60; // a registered domain's page is kept for 15 minutes
-    ::ask(service, "example-shop.com");
-    QVERIFY(upstream.upstreamQueries() > queries);
+    ask(service, "example-shop.com");
+    QVERIFY(upstreamQueries(upstream) > queries);
 }
 
 void TestServiceRdap::oneUpstreamForClientsAtOnce()
 {
-    Rdap upstream;
-    WhoisService service(upstream.settings());
-    upstream.ask(service, "warm.cn");
-    TestHttpServer::Response slow {200, rdapFixture("registry-org.json")};
+    FakeRegistries upstream;
+    WhoisService service(upstream.service(true));
+    bootstrap(service, upstream);
+    FakeServer::Response slow {200, rdapFixture("registry-org.json")};
     slow.onRequest = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
-    upstream.registry.route("/rdap/domain/example-charity.org", slow);
+    upstream.rdap.route("/rdap/domain/example-charity.org", slow);
     std::vector<std::thread> clients;
     std::vector<Answer> answers(8);
     for (Answer& answer : answers)
-        clients.emplace_back([&] { answer = ::ask(service, "example-charity.org"); });
+        clients.emplace_back([&] { answer = ask(service, "example-charity.org"); });
     for (std::thread& client : clients)
         client.join();
-    const auto targets = upstream.registry.targets();
+    const auto targets = upstream.rdap.targets();
     QCOMPARE(std::count(targets.begin(), targets.end(), "/rdap/domain/example-charity.org"), 1);
     for (const Answer& answer : answers)
-        QCOMPARE(answer.shown.at(0), "Registrar" + kSpace + "Two" + kSpace + "Ltd");
+        QCOMPARE(answer.shown.at(0), kCharity);
 }
 
-void TestServiceRdap::perServerLimit()
+// The service's own limit per server: the next look-up there is answered at once, asking no one.
+// A registry's 429 holds its RDAP off, an hour at most, while port 43 answers.
+void TestServiceRdap::limits_data()
 {
-    Rdap upstream;
-    ServiceSettings settings = upstream.settings();
-    settings.registries.perMinute = {4, 4, 4}; // a client alone may spend half
-    WhoisService service(settings);
-    upstream.ask(service, "warm.cn");
-    for (const char* domain : {"free-1.com", "free-2.com"})
-        QCOMPARE(::ask(service, domain).shown.at(1), QString("该域名尚未注册"));
-    const size_t asked = upstream.registry.targets().size();
-    const Answer limited = ::ask(service, "free-3.com");
-    QCOMPARE(limited.shown.at(1), QString("注册局限制了查询次数，请稍后再试"));
-    QCOMPARE(limited.status, 503L);
-    QCOMPARE(upstream.registry.targets().size(), asked); // not asked at all
-    upstream.clockAhead = 61;
-    QCOMPARE(::ask(service, "free-5.com").shown.at(1), QString("该域名尚未注册"));
-}
-
-// A server's "too many requests" holds its RDAP off, an hour at most, while port 43 serves.
-void TestServiceRdap::tooManyRequests_data()
-{
-    QTest::addColumn<QByteArray>("retryAfter");
-    QTest::addColumn<int>("heldFor"); // seconds
+    QTest::addColumn<int>("perMinute"); // the service's allowance per server
+    QTest::addColumn<int>("answered"); // look-ups answered before the limit: a lone client's half
+    QTest::addColumn<FakeServer::Response>("busy"); // the registry's answer for busy.com
+    QTest::addColumn<int>("wait"); // seconds until it may be asked again
+    const auto tooMany = [](const QByteArray& retryAfter) {
+        FakeServer::Response answer {429, "{}"};
+        answer.headers = {{"Retry-After", retryAfter}};
+        return answer;
+    };
     const QByteArray inTwoMinutes = QDateTime::currentDateTimeUtc()
                                         .addSecs(120)
                                         .toString("ddd, dd MMM yyyy hh:mm:ss 'GMT'")
                                         .toLatin1();
-    QTest::newRow("seconds") << QByteArray("120") << 120;
-    QTest::newRow("HTTP-date") << inTwoMinutes << 120;
-    QTest::newRow("three years, capped at an hour") << QByteArray("99999999") << 3600;
+    QTest::newRow("own limit") << 4 << 2 << FakeServer::Response {} << 61;
+    QTest::newRow("429, Retry-After in seconds") << 1000 << 0 << tooMany("120") << 121;
+    QTest::newRow("429, Retry-After as an HTTP date") << 1000 << 0 << tooMany(inTwoMinutes) << 121;
+    QTest::newRow("429, Retry-After of three years") << 1000 << 0 << tooMany("99999999") << 3601;
 }
 
-void TestServiceRdap::tooManyRequests()
+void TestServiceRdap::limits()
 {
-    QFETCH(QByteArray, retryAfter);
-    QFETCH(int, heldFor);
-    Rdap upstream;
-    WhoisService service(upstream.settings());
-    upstream.ask(service, "warm.cn");
-    TestHttpServer::Response busy {429, "{}"};
-    busy.headers = {{"Retry-After", retryAfter}};
-    upstream.registry.route("/rdap/domain/example-charity.org", busy);
-    const auto port43 = [&] { return upstream.whois.whois.queries().size(); };
-    size_t before = port43();
-    QCOMPARE(::ask(service, "example-charity.org").shown.at(0),
-        "Registrar" + kSpace + "Two" + kSpace + "Ltd"); // from port 43
-    QCOMPARE(port43(), before + 1);
-    const size_t asked = upstream.registry.targets().size();
-    upstream.clockAhead = heldFor - 5;
-    ::ask(service, "free-name-42.com");
-    QCOMPARE(upstream.registry.targets().size(), asked); // RDAP held off, port 43 asked
-    QCOMPARE(port43(), before + 2);
-    upstream.clockAhead = heldFor + 1;
-    QCOMPARE(::ask(service, "free-6.com").shown.at(1), QString("该域名尚未注册"));
-    QCOMPARE(upstream.registry.targets().size(), asked + 1);
+    QFETCH(int, perMinute);
+    QFETCH(int, answered);
+    QFETCH(FakeServer::Response, busy);
+    QFETCH(int, wait);
+    FakeRegistries upstream;
+    upstream.rdap.route("/rdap/domain/busy.com", busy);
+    for (const char* query : {"domain busy.com", "domain next.com"})
+        upstream.whois.answer(query, whoisFixture("verisign-notfound.txt"));
+    ServiceSettings settings = upstream.service(true);
+    settings.registries.perMinute = {perMinute, perMinute, perMinute};
+    WhoisService service(settings);
+    bootstrap(service, upstream);
+    for (int i = 0; i < answered; ++i)
+        QCOMPARE(ask(service, QStringLiteral("free-%1.com").arg(i)).shown.at(1), kFree);
+    // Limited by the service itself (busy.com not asked), or held off by the registry's 429.
+    const bool heldOff = busy.status == 429;
+    for (const char* domain : {"busy.com", "next.com"}) {
+        const size_t asked = upstream.rdap.targets().size();
+        const Answer got = ask(service, domain);
+        QCOMPARE(got.shown.at(1), heldOff ? kFree : kLimited);
+        QCOMPARE(got.status, heldOff ? 200L : 503L);
+        const bool first = qstrcmp(domain, "busy.com") == 0;
+        QCOMPARE(upstream.rdap.targets().size(), asked + (first && heldOff ? 1 : 0));
+    }
+    QCOMPARE(upstream.whois.queries().size(), size_t(heldOff ? 3 : 1)); // warm.cn, and port 43
+    upstream.clockAhead = wait;
+    QCOMPARE(ask(service, "free-4.com").shown.at(1), kFree); // over RDAP again
 }
 
 QTEST_GUILESS_MAIN(TestServiceRdap)

@@ -108,11 +108,11 @@ void TestServiceText::addresses_data()
     row("127.3.4.5", true, true);
     row("::1", true, false);
     row("::ffff:127.0.0.1", false, false);
-    for (const char* refused : {"10.1.2.3", "172.16.0.1", "192.168.1.1", "169.254.169.254",
-             "100.64.0.1", "0.0.0.0", "224.0.0.1", "255.255.255.255", "::", "fe80::1", "fd00::1",
-             "ff02::1", "::ffff:192.168.0.1"}) {
-        row(refused, true, false);
-    }
+    row("169.254.169.254", true, false);
+    row("100.64.0.1", true, false);
+    row("0.0.0.0", true, false);
+    row("fd00::1", true, false);
+    row("::ffff:192.168.0.1", true, false);
 }
 
 void TestServiceText::addresses()
@@ -125,50 +125,39 @@ void TestServiceText::addresses()
 
 void TestServiceText::page_data()
 {
-    QTest::addColumn<int>("outcome");
     QTest::addColumn<QStringList>("record"); // registrar, registrant, email
     QTest::addColumn<bool>("versionTwo");
     QTest::addColumn<QStringList>("shown"); // cop, truename, mail; empty: as the record says
-    const auto row = [](const char* name, Outcome outcome, const QStringList& record,
-                         bool versionTwo, const QStringList& shown = {}) {
-        QTest::newRow(name) << int(outcome) << record << versionTwo << shown;
+    const auto row = [](const char* name, const QStringList& record, bool versionTwo,
+                         const QStringList& shown = {}) {
+        QTest::newRow(name) << record << versionTwo << shown;
     };
-    row("private registrant", Outcome::Registered, {"Registrar One, LLC", "", ""}, true,
+    row("private registrant", {"Registrar One, LLC", "", ""}, true,
         {"Registrar\u3000One,\u3000LLC", "已保密", "已保密"});
-    row("public registrant", Outcome::Registered, {"新网", "某公司", "a@b.cn"}, false);
-    row("public e-mail only", Outcome::Registered, {"R", "", "a@b.cn"}, false,
-        {"R", "已保密", "a@b.cn"});
-    row("registrar named Whois, private", Outcome::Registered, {"Whois Networks", "", ""}, false,
+    row("public registrant", {"新网", "某公司", "a@b.cn"}, false);
+    row("public e-mail only", {"R", "", "a@b.cn"}, false, {"R", "已保密", "a@b.cn"});
+    row("registrar named Whois, private", {"Whois Networks", "", ""}, false,
         {"Whois\u3000Networks", "已保密", "已保密"});
-    row("e-mail holding Sponsoring", Outcome::Registered, {"R", "X", "Sponsoring@x.com"}, false,
+    row("e-mail holding Sponsoring", {"R", "X", "Sponsoring@x.com"}, false,
         {"R", "X", "\uff33ponsoring@x.com"});
-    row("registrant holding Administrative", Outcome::Registered,
-        {"R", "Administrative Office", ""}, false,
+    row("registrant holding Administrative", {"R", "Administrative Office", ""}, false,
         {"R", "\uff21dministrative\u3000Office", "已保密"});
-    row("what GBK lacks", Outcome::Registered, {"Ünïcødé 😀 ✓", "x\ty\nz", ""}, false,
+    row("what GBK lacks", {"Ünïcødé 😀 ✓", "x\ty\nz", ""}, false,
         {"?n?c?dé\u3000?\u3000?", "x\u3000y\u3000z", "已保密"});
-    row("not registered", Outcome::NotRegistered, {}, false, {"", "该域名尚未注册", ""});
-    row("not a domain", Outcome::NotADomain, {}, false, {"", "这不是可以查询的域名", ""});
-    row("rate-limited", Outcome::RateLimited, {}, false,
-        {"", "注册局限制了查询次数，请稍后再试", ""});
-    row("unavailable", Outcome::Unavailable, {}, false, {"", "注册局暂时没有应答，请稍后再试", ""});
 }
 
 // Every page is read back here as the window reads it.
 void TestServiceText::page()
 {
-    QFETCH(int, outcome);
     QFETCH(QStringList, record);
     QFETCH(bool, versionTwo);
     QFETCH(QStringList, shown);
     LookupResult result;
-    result.outcome = Outcome(outcome);
+    result.outcome = Outcome::Registered;
     result.asked << "whois.example.test";
-    if (result.outcome == Outcome::Registered) {
-        result.record = {record[0], record[1], record[2],
-            QDateTime(QDate(2003, 3, 17), QTime(4, 20, 5), Qt::UTC),
+    result.record
+        = {record[0], record[1], record[2], QDateTime(QDate(2003, 3, 17), QTime(4, 20, 5), Qt::UTC),
             QDateTime(QDate(2027, 3, 17), QTime(4, 48, 36), Qt::UTC), {"ns1.example.cn"}};
-    }
     const Reply reply = whoisPage("example.cn", result);
     QString text = decodeAnsi(reply.body);
     QCOMPARE(text.contains("Version 2.0"), versionTwo);
@@ -176,9 +165,8 @@ void TestServiceText::page()
     if (shown.isEmpty())
         shown = record;
     QCOMPARE((QStringList {read.cop, read.truename, read.mail}), shown);
-    const bool dated = result.outcome == Outcome::Registered;
-    QCOMPARE(read.bdate, dated ? QString("2003-03-17 04:20:05") : QString(" "));
-    QCOMPARE(read.edate, dated ? QString("2027-03-17 04:48:36") : QString(" "));
+    QCOMPARE(read.bdate, QString("2003-03-17 04:20:05"));
+    QCOMPARE(read.edate, QString("2027-03-17 04:48:36"));
 }
 
 QTEST_GUILESS_MAIN(TestServiceText)

@@ -2,7 +2,6 @@
 
 #include "query/cut.h"
 #include "query/whois.h"
-#include "support/httpserver.h"
 
 QByteArray ianaReferral(const char* tld, const char* server)
 {
@@ -34,6 +33,16 @@ FakeRegistries::FakeRegistries()
              {"primer-magazin.ru", "tci-ru.txt"}}) {
         whois.answer(query, whoisFixture(fixture));
     }
+    const QByteArray registryBase = rdap.base().toUtf8() + "/rdap/";
+    rdap.route("/dns.json",
+        {200, R"({"version":"1.0","services":[[["com","org"],[")" + registryBase + R"("]]]})"});
+    rdap.route("/rdap/domain/example-shop.com",
+        {200,
+            rdapFixture("registry-com.json")
+                .replace("{registry}", registryBase)
+                .replace("{registrar}", registrar.base().toUtf8() + "/rdap/")});
+    registrar.route("/rdap/domain/EXAMPLE-SHOP.COM", {200, rdapFixture("registrar-com.json")});
+    rdap.route("/rdap/domain/example-charity.org", {200, rdapFixture("registry-org.json")});
 }
 
 RegistrySettings FakeRegistries::settings()
@@ -51,7 +60,18 @@ RegistrySettings FakeRegistries::settings()
             return {{QHostAddress("127.0.0.4"), slow.port()}};
         return {{QHostAddress("127.0.0.3"), whois.port()}};
     };
+    settings.now = [this] { return Clock::now() + std::chrono::seconds(clockAhead); };
     return settings;
+}
+
+ServiceSettings FakeRegistries::service(bool withRdap)
+{
+    ServiceSettings service = onLoopback(settings());
+    if (withRdap) {
+        service.rdapBootstrap = rdap.base() + "/dns.json";
+        service.cacheDir = cache.path();
+    }
+    return service;
 }
 
 ServiceSettings onLoopback(const RegistrySettings& registries)

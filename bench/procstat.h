@@ -4,7 +4,7 @@
 
 #include <vector>
 
-// Process figures from /proc, for benchmarks and the load test.
+// Process figures from /proc, for the benchmarks.
 long long monotonicNs();
 // Peak resident set of a process, kB.
 long long peakRssKb(pid_t pid);

@@ -1,0 +1,296 @@
+#include "fakeserver.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include <QFile>
+#include <QStringEncoder>
+
+#include <curl/curl.h>
+#include <microhttpd.h>
+
+namespace {
+
+QByteArray fixture(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("no fixture %s", qPrintable(path));
+    return file.readAll();
+}
+
+void* startRequest(void*, const char* uri, MHD_Connection*)
+{
+    return new FakeServer::Request {uri, {}};
+}
+
+void endRequest(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode)
+{
+    delete static_cast<FakeServer::Request*>(*state);
+}
+
+MHD_Result addHeader(void* lines, MHD_ValueKind, const char* name, const char* value)
+{
+    *static_cast<QByteArray*>(lines) += QByteArray(name).toLower() + ": " + value + "\n";
+    return MHD_YES;
+}
+
+struct Delivery
+{
+    FakeServer* server;
+    FakeServer::Response response;
+};
+
+ssize_t readBody(void* delivery, uint64_t at, char* buffer, size_t max)
+{
+    auto* d = static_cast<Delivery*>(delivery);
+    const qsizetype n = d->server->produce(d->response, qint64(at), buffer, qsizetype(max));
+    return n > 0 ? ssize_t(n)
+        : n == 0 ? MHD_CONTENT_READER_END_OF_STREAM
+                 : MHD_CONTENT_READER_END_WITH_ERROR;
+}
+
+MHD_Result answer(void* server, MHD_Connection* connection, const char*, const char*, const char*,
+    const char*, size_t* uploadSize, void** state)
+{
+    auto* request = static_cast<FakeServer::Request*>(*state);
+    // Answered once the whole request is in, as an answer queued earlier closes the connection
+    // and the service's kept connections could not be seen. Every client sends Host.
+    if (request->headers.isEmpty()) {
+        MHD_get_connection_values(connection, MHD_HEADER_KIND, addHeader, &request->headers);
+        return MHD_YES;
+    }
+    if (*uploadSize != 0) { // request bodies are not looked at
+        *uploadSize = 0;
+        return MHD_YES;
+    }
+    auto* self = static_cast<FakeServer*>(server);
+    const FakeServer::Response reply = self->take(*request);
+    if (!self->begin(reply))
+        return MHD_NO;
+    MHD_Response* response = nullptr;
+    if (reply.manner == Manner::Answer || reply.manner == Manner::Late) {
+        response = MHD_create_response_from_buffer(size_t(reply.body.size()),
+            const_cast<char*>(reply.body.constData()), MHD_RESPMEM_MUST_COPY);
+    } else {
+        response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, readBody,
+            new Delivery {self, reply}, [](void* d) { delete static_cast<Delivery*>(d); });
+        MHD_set_response_options(response, MHD_RF_HTTP_1_0_COMPATIBLE_STRICT, MHD_RO_END);
+    }
+    MHD_add_response_header(response, "Content-Type", "text/html; charset=gbk");
+    for (const auto& [name, value] : reply.headers)
+        MHD_add_response_header(response, name.constData(), value.constData());
+    const MHD_Result queued = MHD_queue_response(connection, unsigned(reply.status), response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+} // namespace
+
+QByteArray gbk(const QString& text)
+{
+    QStringEncoder encoder("GBK");
+    return encoder.encode(text);
+}
+
+QByteArray whoisFixture(const char* name)
+{
+    return fixture(QStringLiteral(WHOIS_FIXTURES "/") + QLatin1String(name));
+}
+
+QByteArray rdapFixture(const char* name)
+{
+    return fixture(QStringLiteral(RDAP_FIXTURES "/") + QLatin1String(name));
+}
+
+HttpGot httpRequest(
+    const QString& url, const char* method, const QList<QByteArray>& headers, long timeoutMs)
+{
+    HttpGot got;
+    CURL* curl = curl_easy_init();
+    const QByteArray address = url.toUtf8();
+    curl_slist* list = nullptr;
+    for (const QByteArray& header : headers)
+        list = curl_slist_append(list, header.constData());
+    const auto collect = +[](char* data, size_t size, size_t count, void* into) {
+        static_cast<QByteArray*>(into)->append(data, qsizetype(size * count));
+        return size * count;
+    };
+    curl_easy_setopt(curl, CURLOPT_URL, address.constData());
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, long(qstrcmp(method, "HEAD") == 0));
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &got.body);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collect);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &got.headers);
+    if (curl_easy_perform(curl) == CURLE_OK)
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &got.status);
+    curl_slist_free_all(list);
+    curl_easy_cleanup(curl);
+    return got;
+}
+
+FakeServer::FakeServer(Protocol protocol, const char* address, quint16 port)
+    : m_protocol(protocol), m_address(address)
+{
+    sockaddr_in at {};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    inet_pton(AF_INET, address, &at.sin_addr);
+    if (protocol == Protocol::Http) {
+        fallback({404, "<html><body><h1>404 Not Found</h1></body></html>"});
+        m_daemon = MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD,
+            0, nullptr, nullptr, ::answer, this, MHD_OPTION_SOCK_ADDR, &at,
+            MHD_OPTION_URI_LOG_CALLBACK, startRequest, nullptr, MHD_OPTION_NOTIFY_COMPLETED,
+            endRequest, nullptr, MHD_OPTION_END);
+        if (!m_daemon)
+            qFatal("fake server cannot listen on %s", address);
+        m_port = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT)->port;
+        return;
+    }
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    socklen_t length = sizeof at;
+    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&at), length) != 0
+        || ::listen(m_listener, 64) != 0 || ::pipe(m_wake) != 0)
+        qFatal("fake server cannot listen on %s:%u", address, unsigned(port));
+    ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&at), &length);
+    m_port = ntohs(at.sin_port);
+    m_acceptor = std::thread([this] {
+        for (;;) {
+            pollfd fds[2] = {{m_listener, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+            ::poll(fds, 2, -1);
+            if (fds[1].revents)
+                return;
+            const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client >= 0)
+                m_threads.emplace_back(&FakeServer::serve, this, client);
+        }
+    });
+}
+
+FakeServer::~FakeServer()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_stopped.notify_all();
+    if (m_daemon) {
+        MHD_stop_daemon(m_daemon);
+        return;
+    }
+    (void)!::write(m_wake[1], "x", 1);
+    m_acceptor.join();
+    for (std::thread& thread : m_threads)
+        thread.join();
+    for (int fd : {m_listener, m_wake[0], m_wake[1]})
+        ::close(fd);
+}
+
+QString FakeServer::base() const
+{
+    return QStringLiteral("http://%1:%2").arg(QString::fromLatin1(m_address)).arg(m_port);
+}
+
+void FakeServer::route(const QByteArray& key, Response response)
+{
+    const std::lock_guard lock(m_mutex);
+    m_routes[key] = std::move(response);
+}
+
+FakeServer::Response FakeServer::take(const Request& request)
+{
+    Response response;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_requests.push_back(request);
+        const QByteArray key
+            = m_protocol == Protocol::Http ? request.target.split('?').first() : request.target;
+        response = m_routes[m_routes.count(key) ? key : QByteArray()];
+    }
+    if (response.neverAnswer)
+        response.manner = Manner::Hang;
+    else if (!response.withLength && response.manner == Manner::Answer)
+        response.manner = Manner::CloseDelimited;
+    return response;
+}
+
+bool FakeServer::waitForStop(std::chrono::milliseconds most)
+{
+    std::unique_lock lock(m_mutex);
+    return m_stopped.wait_for(lock, most, [this] { return m_stopping; });
+}
+
+bool FakeServer::begin(const Response& response)
+{
+    if (response.onRequest)
+        response.onRequest();
+    if (response.manner == Manner::Hang)
+        waitForStop(std::chrono::hours(1));
+    return !waitForStop(std::chrono::milliseconds(response.manner == Manner::Late ? 1000 : 0));
+}
+
+// The next bytes of the body from at; 0 at its end, -1 once the server stops.
+qsizetype FakeServer::produce(const Response& response, qint64 at, char* buffer, qsizetype max)
+{
+    const QByteArray& body = response.body;
+    if (response.manner == Manner::Trickle) {
+        if (body.isEmpty() || waitForStop(std::chrono::milliseconds(100)))
+            return -1;
+        buffer[0] = body.at(qsizetype(at % body.size()));
+        return 1;
+    }
+    const qint64 size = body.size() * (response.manner == Manner::Flood ? 4096 : 1);
+    if (at >= size)
+        return 0;
+    const qsizetype from = qsizetype(at % body.size());
+    const qsizetype n = std::min(max, body.size() - from);
+    std::memcpy(buffer, body.constData() + from, size_t(n));
+    return n;
+}
+
+void FakeServer::serve(int client)
+{
+    QByteArray query;
+    char buffer[4096];
+    while (!query.contains('\n')) {
+        pollfd fds[2] = {{client, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        ::poll(fds, 2, 5000);
+        const ssize_t n = fds[1].revents ? 0 : ::recv(client, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n <= 0)
+            break;
+        query.append(buffer, n);
+    }
+    const Response response = take({query.trimmed(), {}});
+    qint64 at = 0;
+    qsizetype n = 0;
+    if (begin(response))
+        while ((n = produce(response, at, buffer, sizeof buffer)) > 0
+            && ::send(client, buffer, size_t(n), MSG_NOSIGNAL) == n)
+            at += n;
+    ::close(client);
+}
+
+std::vector<FakeServer::Request> FakeServer::requests() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+std::vector<QByteArray> FakeServer::targets() const
+{
+    std::vector<QByteArray> result;
+    for (const Request& request : requests())
+        result.push_back(request.target);
+    return result;
+}

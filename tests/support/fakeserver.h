@@ -1,0 +1,115 @@
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <QByteArray>
+#include <QList>
+#include <QMetaType>
+#include <QPair>
+#include <QString>
+
+struct MHD_Daemon;
+
+// An upstream for the tests on a loopback address: HTTP (on libmicrohttpd) or whois (RFC 3912:
+// one query line, the answer, then close). Both answer from one table keyed by the HTTP path or
+// the whois query, and deliver each answer in the manner its row names, on threads of their own.
+class FakeServer
+{
+public:
+    enum class Protocol { Http, Whois };
+    // Hang: takes the request, then says nothing. Trickle: a byte of the body every 100 ms, over
+    // and over. Flood: the body 4096 times. Late: the answer after a second. CloseDelimited: the
+    // body ended by closing the connection (every whois answer is).
+    enum class Manner { Answer, Hang, Trickle, Flood, Late, CloseDelimited };
+    struct Request
+    {
+        QByteArray target; // the HTTP target as sent, or the whois query line
+        QByteArray headers; // "name: value" lines, names in lower case
+    };
+    struct Response
+    {
+        int status = 200;
+        QByteArray body;
+        bool withLength = true; // false: CloseDelimited
+        bool neverAnswer = false; // true: Hang
+        std::function<void()> onRequest; // runs on the server's thread as the request arrives
+        QList<QPair<QByteArray, QByteArray>> headers;
+        Manner manner = Manner::Answer;
+    };
+
+    // port 0: a free one.
+    FakeServer(Protocol protocol, const char* address, quint16 port = 0);
+    ~FakeServer();
+    FakeServer(const FakeServer&) = delete;
+    FakeServer& operator=(const FakeServer&) = delete;
+
+    quint16 port() const { return m_port; }
+    QString base() const; // http://address:port
+    // Answers requests for key (an HTTP path, up to '?', or a whois query). Others get the
+    // fallback: a 404 page over HTTP, nothing over whois.
+    void route(const QByteArray& key, Response response);
+    void answer(const QByteArray& query, const QByteArray& text) { route(query, {200, text}); }
+    void fallback(Response response) { route({}, std::move(response)); }
+    void fallback(const QByteArray& text) { route({}, {200, text}); }
+    std::vector<Request> requests() const;
+    std::vector<QByteArray> targets() const;
+    std::vector<QByteArray> queries() const { return targets(); }
+
+    // For the server's threads.
+    Response take(const Request& request);
+    bool begin(const Response& response); // false: stopped before the body
+    qsizetype produce(const Response& response, qint64 at, char* buffer, qsizetype max);
+
+private:
+    void serve(int client);
+    bool waitForStop(std::chrono::milliseconds most);
+
+    const Protocol m_protocol;
+    const QByteArray m_address;
+    quint16 m_port = 0;
+    MHD_Daemon* m_daemon = nullptr;
+    int m_listener = -1;
+    int m_wake[2] = {-1, -1};
+    mutable std::mutex m_mutex;
+    std::condition_variable m_stopped;
+    bool m_stopping = false;
+    std::map<QByteArray, Response> m_routes;
+    std::vector<Request> m_requests;
+    std::vector<std::thread> m_threads;
+    std::thread m_acceptor;
+};
+
+// The two kinds by the names the tests use.
+struct TestHttpServer : FakeServer
+{
+    explicit TestHttpServer(const char* at = "127.0.0.1") : FakeServer(Protocol::Http, at) { }
+};
+struct FakeWhoisServer : FakeServer
+{
+    explicit FakeWhoisServer(const char* at, quint16 port = 0)
+        : FakeServer(Protocol::Whois, at, port)
+    { }
+};
+using Manner = FakeServer::Manner;
+Q_DECLARE_METATYPE(FakeServer::Response)
+
+// What a plain HTTP request got back.
+struct HttpGot
+{
+    long status = 0; // 0: no answer
+    QByteArray headers;
+    QByteArray body;
+};
+HttpGot httpRequest(const QString& url, const char* method = "GET",
+    const QList<QByteArray>& headers = {}, long timeoutMs = 30000);
+
+// text encoded as GBK, the whois service's code page.
+QByteArray gbk(const QString& text);
+// A fixture file of tests/whois or tests/rdap.
+QByteArray whoisFixture(const char* name);
+QByteArray rdapFixture(const char* name);
