@@ -152,7 +152,7 @@ void WhoisService::schedule(const std::shared_ptr<Run>& run)
         LookupResult result;
         result.detail = QStringLiteral("the service stops");
         result.ownLimit = true;
-        finish(*run, result);
+        finish(*run, result, false);
     };
     if (m_pool.submit({[this, run] { lookUp(run); }, stopped}))
         return;
@@ -164,7 +164,7 @@ void WhoisService::schedule(const std::shared_ptr<Run>& run)
     result.detail = QStringLiteral("every worker busy and the queue full");
     result.ownLimit = true;
     m_registries.politeness().release(run.get());
-    finish(*run, result);
+    finish(*run, result, false);
 }
 
 void WhoisService::lookUp(const std::shared_ptr<Run>& run)
@@ -190,13 +190,12 @@ void WhoisService::lookUp(const std::shared_ptr<Run>& run)
     }
 }
 
-void WhoisService::finish(const Run& run, const LookupResult& result)
+void WhoisService::finish(const Run& run, const LookupResult& result, bool asked)
 {
-    ++m_lookUps;
     const bool failed
         = result.outcome == Outcome::RateLimited || result.outcome == Outcome::Unavailable;
-    if (failed)
-        ++m_failures;
+    m_lookUps += asked ? 1 : 0;
+    m_failures += failed ? 1 : 0;
     log(run.domain, result, run.started);
     // Kept as long as downstream caches are told they may keep it; an unknown TLD's page is not
     // kept, as IANA's answer already is, nor a failure of the service's own making.

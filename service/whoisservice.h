@@ -45,7 +45,8 @@ private:
     // Puts a look-up (back) on a worker; a look-up already running runs again when it parks.
     void schedule(const std::shared_ptr<Run>& run);
     void lookUp(const std::shared_ptr<Run>& run);
-    void finish(const Run& run, const LookupResult& result);
+    // asked: the registries were asked, rather than the service refusing or stopping.
+    void finish(const Run& run, const LookupResult& result, bool asked = true);
     void log(const QString& what, const LookupResult& result, Clock::time_point started) const;
 
     const ServiceSettings m_settings;
