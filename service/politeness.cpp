@@ -173,6 +173,27 @@ void Politeness::stop()
     m_changed.notify_all();
 }
 
+void Politeness::away()
+{
+    const std::lock_guard lock(m_mutex);
+    ++m_away;
+}
+
+void Politeness::back()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        --m_away;
+    }
+    m_freed.notify_all();
+}
+
+void Politeness::drain()
+{
+    std::unique_lock lock(m_mutex);
+    m_freed.wait(lock, [this] { return m_away == 0; });
+}
+
 void Politeness::watch()
 {
     std::unique_lock lock(m_mutex);

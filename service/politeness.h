@@ -56,6 +56,11 @@ public:
     void release(const Lookup* lookup);
     // Forgets every waiting look-up without resuming it, for a service that stops.
     void stop();
+    // A query's answer is awaited on the transfer thread, which calls back() once it has left
+    // the server and resumed the look-up; drain() waits until every one is back.
+    void away();
+    void back();
+    void drain();
 
 private:
     struct Waiter
@@ -85,5 +90,6 @@ private:
     std::condition_variable m_changed; // for the watch over waiting look-ups
     std::map<QString, Server> m_servers;
     bool m_stopping = false;
+    int m_away = 0;
     std::thread m_watch;
 };

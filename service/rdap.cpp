@@ -208,6 +208,18 @@ RdapReading readRdapDomain(const QByteArray& json)
     return reading;
 }
 
+namespace {
+
+// A server's "too many requests" holds it off for as long as it asks.
+void holdOffAfter(Politeness& politeness, const QString& host, const HttpFetch& fetch)
+{
+    if (fetch.status == 429 || (fetch.status == 503 && fetch.retryAfter.count() > 0))
+        politeness.holdOff(
+            host, fetch.retryAfter.count() > 0 ? fetch.retryAfter : kHoldOffWithoutRetryAfter);
+}
+
+} // namespace
+
 RdapClient::RdapClient(RdapBootstrap& bootstrap, bool allowLoopback)
     : m_bootstrap(bootstrap), m_allowLoopback(allowLoopback)
 { }
@@ -237,13 +249,26 @@ HttpFetch RdapClient::ask(const QString& url, Upstream kind, Deadline deadline,
         break;
     }
     result.asked << url;
-    HttpFetch fetch = httpGet(url, deadline, {m_allowLoopback, m_allowLoopback, false}, kRdapJson);
+    const FetchRules rules {m_allowLoopback, m_allowLoopback, false};
+    if (deadline.lookup && deadline.lookup->resume) {
+        // The answer is awaited on the transfer thread; the look-up resumes once it is in.
+        politeness.away();
+        httpGetAsync(url, deadline, rules, kRdapJson,
+            [&politeness, host, url, lookup = deadline.lookup->shared_from_this()](
+                HttpFetch fetch) {
+                holdOffAfter(politeness, host, fetch);
+                lookup->hear(url, fetch);
+                politeness.leave(host);
+                lookup->resume();
+                politeness.back();
+            });
+        throw Parked {};
+    }
+    HttpFetch fetch = httpGet(url, deadline, rules, kRdapJson);
     politeness.leave(host);
     if (deadline.lookup)
         deadline.lookup->hear(url, fetch);
-    if (fetch.status == 429 || (fetch.status == 503 && fetch.retryAfter.count() > 0))
-        politeness.holdOff(
-            host, fetch.retryAfter.count() > 0 ? fetch.retryAfter : kHoldOffWithoutRetryAfter);
+    holdOffAfter(politeness, host, fetch);
     return fetch;
 }
 

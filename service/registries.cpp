@@ -13,6 +13,12 @@ namespace {
 
 constexpr auto kTldServerLife = hours(24);
 
+// What a look-up heard from a server, by server and query.
+QString heardKey(const QString& host, quint16 port, const QByteArray& query)
+{
+    return host + u' ' + QString::number(port) + u' ' + QString::fromUtf8(query);
+}
+
 } // namespace
 
 bool isReferralHost(const QString& value)
@@ -58,7 +64,7 @@ Registries::Asked Registries::ask(const QString& host, quint16 port, const QByte
         return Asked {{}, outcome, why};
     };
     // A look-up run again after waiting replays what it heard before.
-    const QString key = host + u' ' + QString::number(port) + u' ' + QString::fromUtf8(query);
+    const QString key = heardKey(host, port, query);
     if (const Asked* heard = deadline.lookup ? deadline.lookup->heard<Asked>(key) : nullptr)
         return heard->failure ? fail(*heard->failure, heard->why) : *heard;
     switch (m_politeness.enter(host, kind, deadline)) {
@@ -74,18 +80,28 @@ Registries::Asked Registries::ask(const QString& host, quint16 port, const QByte
     case Politeness::Verdict::Go:
         break;
     }
-    const auto leave = qScopeGuard([&] { m_politeness.leave(host); });
+    auto leave = qScopeGuard([&] { m_politeness.leave(host); });
     const auto hear = [&](Asked asked) {
         if (deadline.lookup)
             deadline.lookup->hear(key, asked);
         return asked;
     };
     QString why = host + QStringLiteral(": no address");
+    std::vector<Endpoint> endpoints;
     for (const Endpoint& endpoint : m_settings.resolve(host, port, deadline)) {
-        if (!operatorsChoice && !mayConnect(endpoint.address, m_settings.allowLoopback)) {
+        if (!operatorsChoice && !mayConnect(endpoint.address, m_settings.allowLoopback))
             why = host + QStringLiteral(": refused address ") + endpoint.address.toString();
-            continue;
-        }
+        else
+            endpoints.push_back(endpoint);
+    }
+    if (!endpoints.empty() && deadline.lookup && deadline.lookup->resume) {
+        // The answer is awaited on the transfer thread; the look-up resumes once it is in.
+        leave.dismiss();
+        m_politeness.away();
+        talk(deadline.lookup->shared_from_this(), host, key, std::move(endpoints), query, deadline);
+        throw Parked {};
+    }
+    for (const Endpoint& endpoint : endpoints) {
         const Exchange exchange = tcpExchange(endpoint, query, deadline);
         if (exchange.error.isEmpty())
             return hear({exchange.answer, std::nullopt, {}});
@@ -94,6 +110,25 @@ Registries::Asked Registries::ask(const QString& host, quint16 port, const QByte
             break;
     }
     return hear(fail(Outcome::Unavailable, why));
+}
+
+void Registries::talk(const std::shared_ptr<Lookup>& lookup, const QString& host,
+    const QString& key, std::vector<Endpoint> endpoints, const QByteArray& query, Deadline deadline)
+{
+    const Endpoint to = endpoints.front();
+    tcpExchangeAsync(to, query, deadline,
+        [=, rest = std::vector<Endpoint>(endpoints.begin() + 1, endpoints.end())](
+            Exchange exchange) {
+            if (!exchange.error.isEmpty() && !rest.empty() && !deadline.passed())
+                return talk(lookup, host, key, rest, query, deadline); // the next address
+            lookup->hear(key,
+                exchange.error.isEmpty() ? Asked {exchange.answer, std::nullopt, {}}
+                                         : Asked {{}, Outcome::Unavailable,
+                                             host + QStringLiteral(": ") + exchange.error});
+            m_politeness.leave(host);
+            lookup->resume();
+            m_politeness.back();
+        });
 }
 
 std::optional<QString> Registries::tldServer(
@@ -107,7 +142,11 @@ std::optional<QString> Registries::tldServer(
         return std::nullopt;
     };
     // IANA is asked one query at a time: a look-up that waited for it finds the TLD known now.
-    if (const auto known = cached())
+    // One that asked IANA itself hears its own answer again when run again, as it logs it.
+    const bool heard = deadline.lookup
+        && deadline.lookup->heard<Asked>(
+            heardKey(m_settings.ianaHost, m_settings.ianaPort, tld.toUtf8() + "\r\n"));
+    if (const auto known = heard ? std::nullopt : cached())
         return *known;
     const Asked iana = ask(m_settings.ianaHost, m_settings.ianaPort, tld.toUtf8() + "\r\n", true,
         deadline, result, Upstream::Iana);

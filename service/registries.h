@@ -52,6 +52,10 @@ private:
     // Throws Parked when the look-up now waits for the server.
     Asked ask(const QString& host, quint16 port, const QByteArray& query, bool operatorsChoice,
         Deadline deadline, LookupResult& result, Upstream kind = Upstream::Registry);
+    // Asks the first of endpoints on the transfer thread, the next on failure; hears the answer
+    // into the look-up, leaves the server and resumes the look-up.
+    void talk(const std::shared_ptr<Lookup>& lookup, const QString& host, const QString& key,
+        std::vector<Endpoint> endpoints, const QByteArray& query, Deadline deadline);
 
     struct TldServer
     {

@@ -95,6 +95,10 @@ struct Exchange
 // Sends query over TCP and reads the answer until the server closes (RFC 3912), within the
 // deadline and kMaxAnswerBytes.
 Exchange tcpExchange(const Endpoint& to, const QByteArray& query, Deadline deadline);
+// The same on the transfer thread, holding no other: returns at once, and done runs there with
+// the result.
+void tcpExchangeAsync(const Endpoint& to, const QByteArray& query, Deadline deadline,
+    std::function<void(Exchange)> done);
 
 struct HttpFetch
 {
@@ -124,5 +128,8 @@ struct FetchRules
 // TLS sessions are kept between look-ups.
 HttpFetch httpGet(
     const QString& url, Deadline deadline, const FetchRules& rules, const char* accept);
+// The same, returning at once: done runs on the transfer thread with the result.
+void httpGetAsync(const QString& url, Deadline deadline, const FetchRules& rules,
+    const char* accept, std::function<void(HttpFetch)> done);
 // HTTP connections opened to upstreams since start, for the benchmark.
 quint64 httpConnectionsOpened();

@@ -63,6 +63,7 @@ WhoisService::~WhoisService()
     *m_stopping = true;
     m_registries.politeness().stop();
     m_cache.abandon(unavailable);
+    m_registries.politeness().drain(); // answers awaited on the transfer thread, cut short
     m_pool.stop();
     m_http.reset();
 }
