@@ -43,7 +43,7 @@ struct Upstream
     {
         registries.whois.fallback(whoisFixture("cnnic-cn.txt"));
         ServiceSettings settings = onLoopback(registries.settings());
-        settings.registries.perServerPerMinute = 1000000;
+        settings.registries.perMinute = {1000000, 1000000, 1000000};
         service = std::make_unique<WhoisService>(settings);
         idleMb = rssMb();
         page = httpRequest(base() + kPath).body;
@@ -247,7 +247,7 @@ void BM_HugeFields(benchmark::State& state)
     for (int i = 0; i < kLookUps; ++i)
         rdap.route("/domain/huge-" + QByteArray::number(i) + ".com", {200, answer});
     ServiceSettings settings = onLoopback(registries.settings());
-    settings.registries.perServerPerMinute = 1000000;
+    settings.registries.perMinute = {1000000, 1000000, 1000000};
     settings.rdapBootstrap = rdap.base() + "/dns.json";
     settings.cacheDir = cache.path();
     WhoisService service(settings);
@@ -267,8 +267,99 @@ void BM_HugeFields(benchmark::State& state)
     state.counters["page_kB"] = double(pageBytes) / kLookUps / 1024;
 }
 
+double g_connectionsPerWarmMiss = -1;
+
+// Distinct .com look-ups over RDAP, a thin registry and its registrar, both already used: the new
+// upstream connections each costs. Over a wide-area link each is a TCP and a TLS round trip more.
+void BM_WarmRdapMiss(benchmark::State& state)
+{
+    FakeRegistries registries;
+    const QByteArray thin
+        = rdapFixture("registry-com.json")
+              .replace("{registry}", registries.rdap.base().toUtf8() + "/rdap/")
+              .replace("{registrar}", registries.registrar.base().toUtf8() + "/rdap/");
+    constexpr int kMisses = 200;
+    for (int i = 0; i <= kMisses; ++i)
+        registries.rdap.route("/rdap/domain/warm-" + QByteArray::number(i) + ".com", {200, thin});
+    ServiceSettings settings = registries.service(true);
+    settings.registries.perMinute = {1000000, 1000000, 1000000};
+    WhoisService service(settings);
+    const QString base
+        = QStringLiteral("http://127.0.0.1:%1/cgi-bin/whois?domain=").arg(service.port());
+    httpRequest(base + "warm.cn"); // starts the bootstrap's fetch
+    for (int i = 0; i < 500 && !QFile::exists(registries.cache.filePath("dns.json")); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    httpRequest(base + "warm-0.com"); // both servers used once
+    const quint64 before = httpConnectionsOpened();
+    int n = 0;
+    for (auto _ : state) {
+        if (httpRequest(base + QStringLiteral("warm-%1.com").arg(++n)).status != 200)
+            state.SkipWithError("a miss was not answered");
+    }
+    g_connectionsPerWarmMiss = double(httpConnectionsOpened() - before) / std::max(n, 1);
+    state.counters["new_connections_per_warm_miss"] = g_connectionsPerWarmMiss;
+}
+
+double g_politeMs[2] = {-1, -1};
+
+// A polite client's misses, five a second, alone (0) and while another client floods the
+// service with misses under the same registry (1): the flood spends its own share only.
+void BM_PoliteClient(benchmark::State& state)
+{
+    const bool flood = state.range(0) != 0;
+    FakeRegistries registries;
+    registries.whois.fallback(whoisFixture("cnnic-cn.txt"));
+    ServiceSettings settings = onLoopback(registries.settings());
+    settings.http.trustedProxies = {QHostAddress::LocalHost};
+    WhoisService service(settings);
+    const QString base
+        = QStringLiteral("http://127.0.0.1:%1/cgi-bin/whois?domain=").arg(service.port());
+    std::atomic<bool> flooding {flood};
+    std::atomic<qint64> flooded {0};
+    std::vector<std::thread> flooders;
+    for (int t = 0; flood && t < 8; ++t) {
+        flooders.emplace_back([&, t] {
+            for (int i = 0; flooding; ++i) {
+                httpRequest(base + QStringLiteral("flood-%1-%2.cn").arg(t).arg(i), "GET",
+                    {"X-Forwarded-For: 198.51.100.1"});
+                ++flooded;
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the flood under way
+    int n = 0, served = 0;
+    double totalMs = 0;
+    std::vector<double> each;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        const HttpGot got = httpRequest(base + QStringLiteral("polite-%1.cn").arg(n++), "GET",
+            {"X-Forwarded-For: 198.51.100.2"});
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        state.SetIterationTime(ms / 1000);
+        each.push_back(ms);
+        totalMs += ms;
+        served += got.status == 200 ? 1 : 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    flooding = false;
+    for (std::thread& flooder : flooders)
+        flooder.join();
+    std::sort(each.begin(), each.end());
+    g_politeMs[flood] = each.empty() ? -1 : each[each.size() / 2];
+    state.counters["polite_median_ms"] = g_politeMs[flood];
+    state.counters["polite_served"] = double(served) / std::max(n, 1);
+    state.counters["flood_requests"] = double(flooded);
+}
+
 } // namespace
 
+BENCHMARK(BM_WarmRdapMiss)->Iterations(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PoliteClient)
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CachedAnswer_Service)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CachedAnswer_Nginx)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Miss)->UseManualTime()->Iterations(500)->Unit(benchmark::kMicrosecond);
@@ -291,5 +382,11 @@ int main(int argc, char* argv[])
         std::printf("\nMemory after 400 look-ups with a 900,000-character registrant name: "
                     "%.1f MB, from %.1f MB before\n",
             g_hugeAfter, g_hugeBefore);
+    if (g_connectionsPerWarmMiss >= 0)
+        std::printf("New upstream connections per warm RDAP miss (registry and registrar): %.2f\n",
+            g_connectionsPerWarmMiss);
+    if (g_politeMs[0] >= 0 && g_politeMs[1] >= 0)
+        std::printf("A polite client's miss: %.2f ms alone, %.2f ms while another floods\n",
+            g_politeMs[0], g_politeMs[1]);
     return 0;
 }

@@ -114,7 +114,8 @@ void BM_ThousandConnections(benchmark::State& state)
     FakeRegistries registries;
     registries.whois.fallback(whoisFixture("cnnic-cn.txt"));
     ServiceSettings settings = registries.service();
-    settings.registries.perServerPerMinute = 1000;
+    settings.registries.perMinute = {1000, 1000, 1000};
+    settings.http.perClient = 1000; // one address stands for many clients here
     WhoisService service(settings);
     ask(service, "example.com.cn");
     const double before = mb(rssKb(getpid()));
@@ -165,6 +166,7 @@ void BM_FloodAgainstSlowUpstream(benchmark::State& state)
     registries.slow.fallback(late);
     ServiceSettings settings = registries.service();
     settings.budget = std::chrono::seconds(3);
+    settings.http.perClient = 1000;
     WhoisService service(settings);
     std::vector<RawClient> clients;
     qint64 took = 0, homeTook = -1;

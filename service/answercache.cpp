@@ -60,6 +60,21 @@ void AnswerCache::finish(
         respond({reply, freshUntil});
 }
 
+void AnswerCache::abandon(const std::shared_ptr<const Reply>& reply)
+{
+    std::vector<Respond> waiting;
+    {
+        const std::lock_guard lock(m_mutex);
+        for (Entry& entry : m_entries) {
+            for (Respond& respond : entry.waiting)
+                waiting.push_back(std::move(respond));
+            entry.waiting.clear();
+        }
+    }
+    for (const Respond& respond : waiting)
+        respond({reply, std::nullopt});
+}
+
 qsizetype AnswerCache::size() const
 {
     const std::lock_guard lock(m_mutex);

@@ -30,6 +30,8 @@ public:
     // Answers everyone waiting for domain, and keeps the page for life (zero: not at all).
     void finish(
         const QString& domain, std::shared_ptr<const Reply> reply, std::chrono::seconds life);
+    // Answers everyone waiting for any domain with reply, keeping nothing: the service stops.
+    void abandon(const std::shared_ptr<const Reply>& reply);
     qsizetype size() const;
     // The bytes the kept pages count for.
     qint64 bytes() const;

@@ -105,7 +105,29 @@ int main(int argc, char* argv[])
                        "the stalest go first.")
             .arg(kDefaultCacheBytes >> 20),
         QStringLiteral("MIB"), QString::number(kDefaultCacheBytes >> 20));
-    parser.addOptions({listen, iana, loopback, bootstrap, cacheDir, whileLocked, cacheSize});
+    const QCommandLineOption trustProxy(QStringLiteral("trust-proxy"),
+        QStringLiteral("A reverse proxy whose X-Forwarded-For names the client (repeatable). "
+                       "Other peers are the clients themselves."),
+        QStringLiteral("ADDR"));
+    const QCommandLineOption perClient(QStringLiteral("connections-per-client"),
+        QStringLiteral("Connections one client address may hold open (default 64)."),
+        QStringLiteral("N"), QStringLiteral("64"));
+    const Allowances allowances;
+    const QCommandLineOption ianaRate(QStringLiteral("iana-per-minute"),
+        QStringLiteral("Queries a minute to IANA's whois server (default %1).")
+            .arg(allowances.iana),
+        QStringLiteral("N"), QString::number(allowances.iana));
+    const QCommandLineOption registryRate(QStringLiteral("registry-per-minute"),
+        QStringLiteral("Queries a minute to each registry's RDAP or whois server (default %1).")
+            .arg(allowances.registry),
+        QStringLiteral("N"), QString::number(allowances.registry));
+    const QCommandLineOption registrarRate(QStringLiteral("registrar-per-minute"),
+        QStringLiteral("Queries a minute to each registrar's RDAP or whois server (default %1). "
+                       "Each allowance is shared out between the clients asking.")
+            .arg(allowances.registrar),
+        QStringLiteral("N"), QString::number(allowances.registrar));
+    parser.addOptions({listen, iana, loopback, bootstrap, cacheDir, whileLocked, trustProxy,
+        perClient, ianaRate, registryRate, registrarRate, cacheSize});
     parser.process(app);
 
     ServiceSettings settings;
@@ -126,6 +148,20 @@ int main(int argc, char* argv[])
     if (!sized || mib <= 0 || mib > (qint64(1) << 30))
         usageError(QStringLiteral("--cache-mib wants a positive number"));
     settings.cacheBytes = mib << 20;
+    for (const QString& proxy : parser.values(trustProxy)) {
+        if (QHostAddress(proxy).isNull())
+            usageError(QStringLiteral("--trust-proxy wants a numeric address"));
+        settings.http.trustedProxies.push_back(QHostAddress(proxy));
+    }
+    const auto count = [&parser](const QCommandLineOption& option) {
+        bool ok = false;
+        const int value = parser.value(option).toInt(&ok);
+        if (!ok || value < 1)
+            usageError(QStringLiteral("--%1 wants a positive number").arg(option.names().first()));
+        return value;
+    };
+    settings.http.perClient = unsigned(count(perClient));
+    settings.registries.perMinute = {count(ianaRate), count(registryRate), count(registrarRate)};
 
     // Thousands of clients at once need thousands of descriptors.
     rlimit files {};

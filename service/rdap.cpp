@@ -221,28 +221,67 @@ RdapReading readRdapDomain(const QByteArray& json)
     return reading;
 }
 
+namespace {
+
+// A server's "too many requests" holds it off for as long as it asks.
+void holdOffAfter(Politeness& politeness, const QString& host, const HttpFetch& fetch)
+{
+    if (fetch.status == 429 || (fetch.status == 503 && fetch.retryAfter.count() > 0))
+        politeness.holdOff(
+            host, fetch.retryAfter.count() > 0 ? fetch.retryAfter : kHoldOffWithoutRetryAfter);
+}
+
+} // namespace
+
 RdapClient::RdapClient(RdapBootstrap& bootstrap, bool allowLoopback)
     : m_bootstrap(bootstrap), m_allowLoopback(allowLoopback)
 { }
 
-HttpFetch RdapClient::ask(
-    const QString& url, Deadline deadline, Politeness& politeness, LookupResult& result)
+HttpFetch RdapClient::ask(const QString& url, Upstream kind, Deadline deadline,
+    Politeness& politeness, LookupResult& result)
 {
     const QString host = QUrl(url).host();
-    switch (politeness.enter(host, deadline)) {
+    // A look-up run again after waiting replays what it heard before.
+    if (const HttpFetch* heard
+        = deadline.lookup ? deadline.lookup->heard<HttpFetch>(url) : nullptr) {
+        result.asked << url;
+        return *heard;
+    }
+    switch (politeness.enter(host, kind, deadline)) {
     case Politeness::Verdict::Limited:
+        result.ownLimit = true;
         return {429, {}, {}, host + QStringLiteral(": our own limit")};
+    case Politeness::Verdict::HeldOff:
+        return {429, {}, {}, host + QStringLiteral(": holds us off")};
     case Politeness::Verdict::Late:
+        result.ownLimit = true;
         return {0, {}, {}, host + QStringLiteral(": no time left for a query")};
+    case Politeness::Verdict::Queued:
+        throw Parked {};
     case Politeness::Verdict::Go:
         break;
     }
     result.asked << url;
-    HttpFetch fetch = httpGet(url, deadline, {m_allowLoopback, m_allowLoopback, false}, kRdapJson);
+    const FetchRules rules {m_allowLoopback, m_allowLoopback, false};
+    if (deadline.lookup && deadline.lookup->resume) {
+        // The answer is awaited on the transfer thread; the look-up resumes once it is in.
+        politeness.away();
+        httpGetAsync(url, deadline, rules, kRdapJson,
+            [&politeness, host, url, lookup = deadline.lookup->shared_from_this()](
+                HttpFetch fetch) {
+                holdOffAfter(politeness, host, fetch);
+                lookup->hear(url, fetch);
+                politeness.leave(host);
+                lookup->resume();
+                politeness.back();
+            });
+        throw Parked {};
+    }
+    HttpFetch fetch = httpGet(url, deadline, rules, kRdapJson);
     politeness.leave(host);
-    if (fetch.status == 429 || (fetch.status == 503 && fetch.retryAfter.count() > 0))
-        politeness.holdOff(
-            host, fetch.retryAfter.count() > 0 ? fetch.retryAfter : kHoldOffWithoutRetryAfter);
+    if (deadline.lookup)
+        deadline.lookup->hear(url, fetch);
+    holdOffAfter(politeness, host, fetch);
     return fetch;
 }
 
@@ -262,8 +301,8 @@ std::optional<LookupResult> RdapClient::lookUp(
             break;
         if (!base.endsWith(u'/'))
             base += u'/';
-        const HttpFetch fetch
-            = ask(base + QStringLiteral("domain/") + domain, deadline, politeness, result);
+        const HttpFetch fetch = ask(base + QStringLiteral("domain/") + domain, Upstream::Registry,
+            deadline, politeness, result);
         if (fetch.status == 404) {
             result.outcome = Outcome::NotRegistered;
             return result;
@@ -300,7 +339,7 @@ void RdapClient::followRelated(
             && related.scheme() != QLatin1String("http")))
         return;
     LookupResult hop;
-    const HttpFetch more = ask(related.toString(), deadline, politeness, hop);
+    const HttpFetch more = ask(related.toString(), Upstream::Registrar, deadline, politeness, hop);
     const RdapReading registrar = more.status == 200 ? readRdapDomain(more.body) : RdapReading {};
     if (registrar.valid) {
         result.asked << hop.asked; // the page names where its facts came from

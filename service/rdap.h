@@ -75,8 +75,9 @@ public:
         const QString& domain, Deadline deadline, Politeness& politeness);
 
 private:
-    HttpFetch ask(
-        const QString& url, Deadline deadline, Politeness& politeness, LookupResult& result);
+    // Throws Parked when the look-up now waits for the server.
+    HttpFetch ask(const QString& url, Upstream kind, Deadline deadline, Politeness& politeness,
+        LookupResult& result);
     void followRelated(const RdapReading& registry, Deadline deadline, Politeness& politeness,
         LookupResult& result);
 

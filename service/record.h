@@ -31,6 +31,9 @@ struct LookupResult
     // Registered, but a later hop (the registrar's) failed: the page stays only as long as a
     // failure's would, so the whole record is tried again soon.
     bool incomplete = false;
+    // The failure was the service's own doing (its limits, its queues), not the upstream's: the
+    // page is not kept.
+    bool ownLimit = false;
 };
 
 const char* outcomeName(Outcome outcome);

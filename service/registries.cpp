@@ -15,6 +15,12 @@ constexpr auto kTldServerLife = hours(24);
 // As long as a failed look-up's page is kept.
 constexpr auto kIanaFailureLife = seconds(30);
 
+// What a look-up heard from a server, by server and query.
+QString heardKey(const QString& host, quint16 port, const QByteArray& query)
+{
+    return host + u' ' + QString::number(port) + u' ' + QString::fromUtf8(query);
+}
+
 } // namespace
 
 bool isReferralHost(const QString& value)
@@ -28,7 +34,7 @@ bool isReferralHost(const QString& value)
 Registries::Registries(RegistrySettings settings, RdapClient* rdap)
     : m_settings(std::move(settings))
     , m_rdap(rdap)
-    , m_politeness(m_settings.perServerPerMinute, m_settings.now)
+    , m_politeness(m_settings.perMinute, m_settings.now)
 { }
 
 LookupResult Registries::lookUp(const QString& domain, Deadline deadline)
@@ -37,9 +43,11 @@ LookupResult Registries::lookUp(const QString& domain, Deadline deadline)
         = m_rdap ? m_rdap->lookUp(domain, deadline, m_politeness) : std::nullopt;
     if (!viaRdap)
         return overPort43(domain, deadline);
-    if (viaRdap->outcome != Outcome::Unavailable || deadline.passed())
+    const bool failed = viaRdap->outcome == Outcome::Unavailable
+        || (viaRdap->outcome == Outcome::RateLimited && !viaRdap->ownLimit);
+    if (!failed || deadline.passed())
         return *viaRdap;
-    // RDAP failed: port 43 with the time that is left.
+    // RDAP failed or holds us off: port 43 with the time that is left.
     LookupResult viaWhois = overPort43(domain, deadline);
     viaWhois.asked = viaRdap->asked + viaWhois.asked;
     viaWhois.detail = viaRdap->detail
@@ -48,37 +56,81 @@ LookupResult Registries::lookUp(const QString& domain, Deadline deadline)
 }
 
 Registries::Asked Registries::ask(const QString& host, quint16 port, const QByteArray& query,
-    bool operatorsChoice, Deadline deadline, LookupResult& result)
+    bool operatorsChoice, Deadline deadline, LookupResult& result, Upstream kind)
 {
     result.asked << host;
-    const auto fail = [&result](Outcome outcome, const QString& why) {
+    const auto fail = [&result](Outcome outcome, const QString& why, bool ownLimit = false) {
         result.outcome = outcome;
         result.detail = why;
-        return Asked {{}, outcome};
+        result.ownLimit = ownLimit;
+        return Asked {{}, outcome, why};
     };
-    switch (m_politeness.enter(host, deadline)) {
+    // A look-up run again after waiting replays what it heard before.
+    const QString key = heardKey(host, port, query);
+    if (const Asked* heard = deadline.lookup ? deadline.lookup->heard<Asked>(key) : nullptr)
+        return heard->failure ? fail(*heard->failure, heard->why) : *heard;
+    switch (m_politeness.enter(host, kind, deadline)) {
     case Politeness::Verdict::Limited:
-        return fail(Outcome::RateLimited, host + QStringLiteral(": our own limit"));
+        return fail(Outcome::RateLimited, host + QStringLiteral(": our own limit"), true);
+    case Politeness::Verdict::HeldOff:
+        return fail(Outcome::RateLimited, host + QStringLiteral(": holds us off"));
     case Politeness::Verdict::Late:
-        return fail(Outcome::Unavailable, host + QStringLiteral(": no time left for a query"));
+        return fail(
+            Outcome::Unavailable, host + QStringLiteral(": no time left for a query"), true);
+    case Politeness::Verdict::Queued:
+        throw Parked {};
     case Politeness::Verdict::Go:
         break;
     }
-    const auto leave = qScopeGuard([&] { m_politeness.leave(host); });
+    auto leave = qScopeGuard([&] { m_politeness.leave(host); });
+    const auto hear = [&](Asked asked) {
+        if (deadline.lookup)
+            deadline.lookup->hear(key, asked);
+        return asked;
+    };
     QString why = host + QStringLiteral(": no address");
+    std::vector<Endpoint> endpoints;
     for (const Endpoint& endpoint : m_settings.resolve(host, port, deadline)) {
-        if (!operatorsChoice && !mayConnect(endpoint.address, m_settings.allowLoopback)) {
+        if (!operatorsChoice && !mayConnect(endpoint.address, m_settings.allowLoopback))
             why = host + QStringLiteral(": refused address ") + endpoint.address.toString();
-            continue;
-        }
+        else
+            endpoints.push_back(endpoint);
+    }
+    if (!endpoints.empty() && deadline.lookup && deadline.lookup->resume) {
+        // The answer is awaited on the transfer thread; the look-up resumes once it is in.
+        leave.dismiss();
+        m_politeness.away();
+        talk(deadline.lookup->shared_from_this(), host, key, std::move(endpoints), query, deadline);
+        throw Parked {};
+    }
+    for (const Endpoint& endpoint : endpoints) {
         const Exchange exchange = tcpExchange(endpoint, query, deadline);
         if (exchange.error.isEmpty())
-            return {exchange.answer, std::nullopt};
+            return hear({exchange.answer, std::nullopt, {}});
         why = host + QStringLiteral(": ") + exchange.error;
         if (deadline.passed())
             break;
     }
-    return fail(Outcome::Unavailable, why);
+    return hear(fail(Outcome::Unavailable, why));
+}
+
+void Registries::talk(const std::shared_ptr<Lookup>& lookup, const QString& host,
+    const QString& key, std::vector<Endpoint> endpoints, const QByteArray& query, Deadline deadline)
+{
+    const Endpoint to = endpoints.front();
+    tcpExchangeAsync(to, query, deadline,
+        [=, rest = std::vector<Endpoint>(endpoints.begin() + 1, endpoints.end())](
+            Exchange exchange) {
+            if (!exchange.error.isEmpty() && !rest.empty() && !deadline.passed())
+                return talk(lookup, host, key, rest, query, deadline); // the next address
+            lookup->hear(key,
+                exchange.error.isEmpty() ? Asked {exchange.answer, std::nullopt, {}}
+                                         : Asked {{}, Outcome::Unavailable,
+                                             host + QStringLiteral(": ") + exchange.error});
+            m_politeness.leave(host);
+            lookup->resume();
+            m_politeness.back();
+        });
 }
 
 std::optional<QString> Registries::tldServer(
@@ -95,17 +147,15 @@ std::optional<QString> Registries::tldServer(
         }
         return found->server;
     };
-    if (const auto known = cached())
+    // IANA is asked one query at a time: a look-up that waited for it finds the TLD known now.
+    // One that asked IANA itself hears its own answer again when run again, as it logs it.
+    const bool heard = deadline.lookup
+        && deadline.lookup->heard<Asked>(
+            heardKey(m_settings.ianaHost, m_settings.ianaPort, tld.toUtf8() + "\r\n"));
+    if (const auto known = heard ? std::nullopt : cached())
         return *known;
-    std::unique_lock asking(m_askingIana, std::defer_lock);
-    if (!asking.try_lock_until(deadline.at)) {
-        result.detail = QStringLiteral("IANA still asked at the deadline");
-        return QString();
-    }
-    if (const auto known = cached()) // asked meanwhile by another look-up
-        return *known;
-    const Asked iana = ask(
-        m_settings.ianaHost, m_settings.ianaPort, tld.toUtf8() + "\r\n", true, deadline, result);
+    const Asked iana = ask(m_settings.ianaHost, m_settings.ianaPort, tld.toUtf8() + "\r\n", true,
+        deadline, result, Upstream::Iana);
     if (iana.failure)
         return QString(); // unknown for now; not kept
     const QString text = QString::fromUtf8(iana.answer);
@@ -167,8 +217,8 @@ LookupResult Registries::overPort43(const QString& domain, Deadline deadline)
     const QString referral = reading.referral.toLower();
     if (reading.lacksRegistrant && isReferralHost(referral) && referral != *server) {
         LookupResult hop;
-        const Asked registrar
-            = ask(referral, 43, whoisQueryFor(referral, domain), false, deadline, hop);
+        const Asked registrar = ask(referral, 43, whoisQueryFor(referral, domain), false, deadline,
+            hop, Upstream::Registrar);
         const WhoisReading more = registrar.failure
             ? WhoisReading {}
             : readWhoisAnswer(decodeWhoisAnswer(referral, registrar.answer), registrarFormat());

@@ -16,7 +16,7 @@ struct RegistrySettings
     quint16 ianaPort = 43;
     // Tests only: upstreams in 127.0.0.0/8 may be reached.
     bool allowLoopback = false;
-    int perServerPerMinute = 30;
+    Allowances perMinute; // queries a minute to each upstream server, by its kind
     Resolver resolve = systemResolve;
     std::function<Clock::time_point()> now = Clock::now;
 };
@@ -42,14 +42,20 @@ private:
     {
         QByteArray answer;
         std::optional<Outcome> failure; // RateLimited or Unavailable
+        QString why; // of the failure
     };
 
     LookupResult overPort43(const QString& domain, Deadline deadline);
     // The whois server of a TLD by IANA, cached for a day; empty when the TLD has none or IANA
     // failed (result says why), none when IANA says it has no such TLD.
     std::optional<QString> tldServer(const QString& tld, Deadline deadline, LookupResult& result);
+    // Throws Parked when the look-up now waits for the server.
     Asked ask(const QString& host, quint16 port, const QByteArray& query, bool operatorsChoice,
-        Deadline deadline, LookupResult& result);
+        Deadline deadline, LookupResult& result, Upstream kind = Upstream::Registry);
+    // Asks the first of endpoints on the transfer thread, the next on failure; hears the answer
+    // into the look-up, leaves the server and resumes the look-up.
+    void talk(const std::shared_ptr<Lookup>& lookup, const QString& host, const QString& key,
+        std::vector<Endpoint> endpoints, const QByteArray& query, Deadline deadline);
 
     struct TldServer
     {
@@ -63,8 +69,6 @@ private:
     Politeness m_politeness;
     std::mutex m_mutex;
     QHash<QString, TldServer> m_tldServers;
-    // Held while IANA is asked, so that look-ups starting together ask it once per TLD.
-    std::timed_mutex m_askingIana;
 };
 
 // A referral a registry or registrar gave that may be followed: a host name, or an address

@@ -7,7 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <future>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -73,7 +76,8 @@ std::vector<Endpoint> systemResolve(const QString& host, quint16 port, Deadline 
         shared->done.notify_all();
     }).detach();
     std::unique_lock lock(shared->mutex);
-    shared->done.wait_until(lock, deadline.at, [&] { return shared->finished; });
+    while (!shared->finished && !deadline.passed()) // a cancelled look-up stops waiting
+        shared->done.wait_for(lock, deadline.left(milliseconds(100)));
     return shared->found;
 }
 
@@ -125,15 +129,18 @@ bool mayConnect(const QHostAddress& given, bool allowLoopback)
 
 namespace {
 
-// Waits until fd is ready for events, or the deadline; false on time-out or error.
+// Waits until fd is ready for events, or the deadline; false on time-out, cancellation or error.
+// Looks up every tenth of a second, so that a stopping service is not kept waiting.
 bool waitFor(int fd, short events, Deadline deadline)
 {
     pollfd p {fd, events, 0};
     for (;;) {
-        const int rc = ::poll(&p, 1, int(deadline.left().count()));
+        if (deadline.passed())
+            return false;
+        const int rc = ::poll(&p, 1, int(deadline.left(milliseconds(100)).count()));
         if (rc > 0)
             return true;
-        if (rc == 0 || errno != EINTR)
+        if (rc < 0 && errno != EINTR)
             return false;
     }
 }
@@ -142,7 +149,7 @@ bool waitFor(int fd, short events, Deadline deadline)
 
 Exchange tcpExchange(const Endpoint& to, const QByteArray& query, Deadline lookup)
 {
-    const Deadline deadline {std::min(lookup.at, Clock::now() + kHopTimeout)};
+    const Deadline deadline {std::min(lookup.at, Clock::now() + kHopTimeout), lookup.lookup};
     sockaddr_storage address {};
     const socklen_t length = to.socketAddress(&address);
     const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -191,80 +198,345 @@ Exchange tcpExchange(const Endpoint& to, const QByteArray& query, Deadline looku
 
 namespace {
 
-struct Transfer
+std::atomic<quint64> g_opened {0};
+
+// One HTTP fetch under way: what libcurl writes into, and what to do once it is over.
+struct Fetching
 {
-    const FetchRules* rules;
-    HttpFetch* fetch;
+    FetchRules rules;
+    Deadline deadline;
+    std::function<void(HttpFetch)> done;
+    HttpFetch fetch;
     bool refused = false;
     bool tooLong = false;
+    CURL* curl = curl_easy_init();
+    curl_slist* headers = nullptr;
+    QByteArray address;
+    char detail[CURL_ERROR_SIZE] = {};
+
+    ~Fetching()
+    {
+        curl_slist_free_all(headers);
+        curl_easy_cleanup(curl);
+    }
+    HttpFetch conclude(CURLcode code)
+    {
+        if (tooLong || code == CURLE_FILESIZE_EXCEEDED)
+            return {0, {}, {}, QStringLiteral("answer over %1 bytes").arg(kMaxAnswerBytes)};
+        if (code != CURLE_OK) {
+            if (!refused)
+                fetch.error = QString::fromUtf8(*detail ? detail : curl_easy_strerror(code));
+            fetch.status = 0;
+            fetch.body.clear();
+            return fetch;
+        }
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &fetch.status);
+        return fetch;
+    }
+};
+
+// One whois exchange under way, on a non-blocking socket.
+struct Talking
+{
+    Endpoint to;
+    QByteArray query;
+    Deadline deadline;
+    std::function<void(Exchange)> done;
+    int fd = -1;
+    bool connected = false;
+    qsizetype sent = 0;
+    Exchange exchange;
+
+    ~Talking()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    // Moves the exchange on as far as the socket allows; true once it is over, either way.
+    bool step()
+    {
+        const auto fail = [this](const QString& why) {
+            exchange = {{}, why};
+            return true;
+        };
+        if (!connected) {
+            int error = 0;
+            socklen_t size = sizeof error;
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
+                return fail(QStringLiteral("connect: %1").arg(strerror(error)));
+            connected = true;
+        }
+        while (sent < query.size()) {
+            const ssize_t n
+                = ::send(fd, query.constData() + sent, size_t(query.size() - sent), MSG_NOSIGNAL);
+            if (n < 0)
+                return errno == EAGAIN || errno == EINTR
+                    ? false
+                    : fail(QStringLiteral("send: %1").arg(strerror(errno)));
+            sent += n;
+        }
+        char buffer[16384];
+        for (;;) {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n == 0)
+                return true;
+            if (n < 0)
+                return errno == EAGAIN || errno == EINTR
+                    ? false
+                    : fail(QStringLiteral("answer: %1").arg(strerror(errno)));
+            if (exchange.answer.size() + n > kMaxAnswerBytes)
+                return fail(QStringLiteral("answer: over %1 bytes").arg(kMaxAnswerBytes));
+            exchange.answer.append(buffer, n);
+        }
+    }
+};
+
+// Runs every HTTP transfer and every asynchronous whois exchange of the process on one thread:
+// the transfers on one libcurl multi handle, so that connections, DNS answers and TLS sessions
+// are kept between look-ups (at most kKeptConnections, all closed once nothing has been fetched
+// for kKeptConnectionIdle), and the whois sockets polled beside them. A cancelled look-up's
+// transfers end at once.
+class TransferLoop
+{
+public:
+    static TransferLoop& instance()
+    {
+        static TransferLoop loop;
+        return loop;
+    }
+
+    void start(std::unique_ptr<Fetching> fetching)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_newFetches.push_back(std::move(fetching));
+        curl_multi_wakeup(m_multi);
+    }
+    void start(std::unique_ptr<Talking> talking)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_newTalks.push_back(std::move(talking));
+        curl_multi_wakeup(m_multi);
+    }
+
+private:
+    TransferLoop()
+    {
+        m_share = curl_share_init();
+        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        m_multi = newMulti();
+        m_thread = std::thread(&TransferLoop::run, this);
+    }
+    ~TransferLoop()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+            curl_multi_wakeup(m_multi);
+        }
+        m_thread.join();
+        curl_multi_cleanup(m_multi);
+        curl_share_cleanup(m_share);
+    }
+
+    static CURLM* newMulti()
+    {
+        CURLM* multi = curl_multi_init();
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, kKeptConnections);
+        return multi;
+    }
+
+    void endFetch(size_t i, CURLcode code)
+    {
+        std::unique_ptr<Fetching> fetching = std::move(m_fetches[i]);
+        m_fetches.erase(m_fetches.begin() + std::ptrdiff_t(i));
+        curl_multi_remove_handle(m_multi, fetching->curl);
+        fetching->done(fetching->conclude(code));
+    }
+    void endTalk(size_t i, const QString& error = {})
+    {
+        std::unique_ptr<Talking> talking = std::move(m_talks[i]);
+        m_talks.erase(m_talks.begin() + std::ptrdiff_t(i));
+        if (!error.isEmpty())
+            talking->exchange = {{}, error};
+        talking->done(std::move(talking->exchange));
+    }
+
+    void admit()
+    {
+        const std::lock_guard lock(m_mutex);
+        for (auto& fetching : m_newFetches) {
+            curl_easy_setopt(fetching->curl, CURLOPT_SHARE, m_share);
+            curl_easy_setopt(fetching->curl, CURLOPT_PRIVATE, fetching.get());
+            curl_multi_add_handle(m_multi, fetching->curl);
+            m_fetches.push_back(std::move(fetching));
+            m_kept = true;
+        }
+        m_newFetches.clear();
+        for (auto& talking : m_newTalks)
+            m_talks.push_back(std::move(talking));
+        m_newTalks.clear();
+    }
+
+    void run()
+    {
+        Clock::time_point lastUsed = Clock::now();
+        std::vector<curl_waitfd> sockets;
+        for (;;) {
+            admit();
+            {
+                const std::lock_guard lock(m_mutex);
+                if (m_stopping && m_fetches.empty() && m_talks.empty())
+                    break;
+            }
+            int running = 0;
+            curl_multi_perform(m_multi, &running);
+            int queued = 0;
+            while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
+                if (message->msg != CURLMSG_DONE)
+                    continue;
+                Fetching* fetching = nullptr;
+                curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &fetching);
+                for (size_t i = 0; i < m_fetches.size(); ++i) {
+                    if (m_fetches[i].get() == fetching) {
+                        endFetch(i, message->data.result);
+                        break;
+                    }
+                }
+            }
+            for (size_t i = m_fetches.size(); i-- > 0;) {
+                if (m_fetches[i]->deadline.passed())
+                    endFetch(i, CURLE_ABORTED_BY_CALLBACK);
+            }
+            // Whois: connect the new ones, move on those the last poll found ready, end the late.
+            for (size_t i = m_talks.size(); i-- > 0;) {
+                Talking& talking = *m_talks[i];
+                if (talking.fd < 0) {
+                    sockaddr_storage address {};
+                    const socklen_t length = talking.to.socketAddress(&address);
+                    talking.fd = ::socket(
+                        address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+                    if (talking.fd < 0
+                        || (::connect(talking.fd, reinterpret_cast<sockaddr*>(&address), length)
+                                != 0
+                            && errno != EINPROGRESS)) {
+                        endTalk(i, QStringLiteral("connect: %1").arg(strerror(errno)));
+                        continue;
+                    }
+                    continue; // the last poll's findings are about other sockets
+                }
+                const auto ready = std::find_if(sockets.begin(), sockets.end(),
+                    [&](const curl_waitfd& w) { return w.fd == talking.fd && w.revents != 0; });
+                if (ready != sockets.end() && talking.step()) {
+                    endTalk(i);
+                } else if (talking.deadline.passed()) {
+                    endTalk(i,
+                        talking.connected ? QStringLiteral("answer: timed out after %1 bytes")
+                                                .arg(talking.exchange.answer.size())
+                                          : QStringLiteral("connect: timed out"));
+                }
+            }
+            if (!m_fetches.empty() || !m_talks.empty()) {
+                lastUsed = Clock::now();
+            } else if (m_kept && Clock::now() - lastUsed >= kKeptConnectionIdle) {
+                const std::lock_guard lock(m_mutex); // start() wakes the handle up
+                curl_multi_cleanup(m_multi); // closes every kept connection
+                m_multi = newMulti();
+                m_kept = false;
+            }
+            sockets.clear();
+            for (const auto& talking : m_talks) {
+                const bool writing = !talking->connected || talking->sent < talking->query.size();
+                sockets.push_back(
+                    {talking->fd, short(writing ? CURL_WAIT_POLLOUT : CURL_WAIT_POLLIN), 0});
+            }
+            const bool busy = !m_fetches.empty() || !m_talks.empty();
+            const auto wait = busy ? milliseconds(100) : m_kept ? kKeptConnectionIdle : hours(1);
+            curl_multi_poll(m_multi, sockets.data(), unsigned(sockets.size()),
+                int(duration_cast<milliseconds>(wait).count()), nullptr);
+        }
+    }
+
+    CURLSH* m_share = nullptr;
+    CURLM* m_multi = nullptr;
+    bool m_kept = false; // connections may be open
+    std::vector<std::unique_ptr<Fetching>> m_fetches; // the loop's own
+    std::vector<std::unique_ptr<Talking>> m_talks;
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<Fetching>> m_newFetches;
+    std::vector<std::unique_ptr<Talking>> m_newTalks;
+    bool m_stopping = false;
+    std::thread m_thread;
 };
 
 curl_socket_t openChecked(void* context, curlsocktype, curl_sockaddr* address)
 {
-    auto* transfer = static_cast<Transfer*>(context);
+    auto* fetching = static_cast<Fetching*>(context);
     const QHostAddress to(&address->addr);
-    if (!transfer->rules->operatorsChoice && !mayConnect(to, transfer->rules->allowLoopback)) {
-        transfer->refused = true;
-        transfer->fetch->error = QStringLiteral("refused address ") + to.toString();
+    if (!fetching->rules.operatorsChoice && !mayConnect(to, fetching->rules.allowLoopback)) {
+        fetching->refused = true;
+        fetching->fetch.error = QStringLiteral("refused address ") + to.toString();
         return CURL_SOCKET_BAD;
     }
+    g_opened.fetch_add(1, std::memory_order_relaxed);
     return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
 size_t collectBody(char* data, size_t size, size_t count, void* context)
 {
-    auto* transfer = static_cast<Transfer*>(context);
-    if (transfer->fetch->body.size() + qsizetype(size * count) > kMaxAnswerBytes) {
-        transfer->tooLong = true;
+    auto* fetching = static_cast<Fetching*>(context);
+    if (fetching->fetch.body.size() + qsizetype(size * count) > kMaxAnswerBytes) {
+        fetching->tooLong = true;
         return 0;
     }
-    transfer->fetch->body.append(data, qsizetype(size * count));
+    fetching->fetch.body.append(data, qsizetype(size * count));
     return size * count;
 }
 
 size_t readHeader(char* data, size_t size, size_t count, void* context)
 {
-    auto* transfer = static_cast<Transfer*>(context);
+    auto* fetching = static_cast<Fetching*>(context);
     const QByteArray line = QByteArray(data, qsizetype(size * count)).trimmed();
     if (line.startsWith("HTTP/")) // a new answer after a redirect
-        transfer->fetch->retryAfter = seconds(0);
+        fetching->fetch.retryAfter = seconds(0);
     if (!line.toLower().startsWith("retry-after:"))
         return size * count;
+    // Seconds, or an HTTP-date (RFC 9110), which curl_getdate reads in all three of its forms.
     const QByteArray value = line.mid(12).trimmed();
+    const qint64 longest = kLongestHoldOff.count();
     bool number = false;
-    const long delay = value.toLong(&number);
+    const qint64 delay = value.toLongLong(&number);
     if (number) {
-        transfer->fetch->retryAfter = seconds(std::clamp(delay, 0L, 86400L));
+        fetching->fetch.retryAfter = seconds(std::clamp<qint64>(delay, 0, longest));
     } else {
-        const QDateTime at = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
-        if (at.isValid())
-            transfer->fetch->retryAfter
-                = seconds(std::clamp(QDateTime::currentDateTimeUtc().secsTo(at), 0LL, 86400LL));
+        const time_t at = curl_getdate(value.constData(), nullptr);
+        if (at != -1)
+            fetching->fetch.retryAfter
+                = seconds(std::clamp<qint64>(qint64(at) - qint64(std::time(nullptr)), 0, longest));
     }
     return size * count;
 }
 
 } // namespace
 
-HttpFetch httpGet(const QString& url, Deadline lookup, const FetchRules& rules, const char* accept)
+void httpGetAsync(const QString& url, Deadline lookup, const FetchRules& rules, const char* accept,
+    std::function<void(HttpFetch)> done)
 {
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    HttpFetch fetch;
     if (!initialised)
-        return {0, {}, {}, QStringLiteral("libcurl unavailable")};
+        return done({0, {}, {}, QStringLiteral("libcurl unavailable")});
     const long timeout = long(std::min(lookup.left(), kHopTimeout).count());
     if (timeout <= 0)
-        return {0, {}, {}, QStringLiteral("no time left")};
-    Transfer transfer {&rules, &fetch};
-    CURL* curl = curl_easy_init();
-    const auto cleanup = qScopeGuard([curl] { curl_easy_cleanup(curl); });
-    const QByteArray address = QUrl(url).toEncoded();
+        return done({0, {}, {}, QStringLiteral("no time left")});
+    auto fetching = std::make_unique<Fetching>();
+    fetching->rules = rules;
+    fetching->deadline = lookup;
+    fetching->done = std::move(done);
+    fetching->address = QUrl(url).toEncoded();
+    fetching->headers = curl_slist_append(nullptr, (QByteArray("Accept: ") + accept).constData());
+    CURL* curl = fetching->curl;
     const char* protocols = rules.allowPlainHttp ? "http,https" : "https";
-    const QByteArray acceptHeader = QByteArray("Accept: ") + accept;
-    curl_slist* headers = curl_slist_append(nullptr, acceptHeader.constData());
-    const auto freeHeaders = qScopeGuard([headers] { curl_slist_free_all(headers); });
-    char detail[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(curl, CURLOPT_URL, address.constData());
+    curl_easy_setopt(curl, CURLOPT_URL, fetching->address.constData());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, protocols);
     curl_easy_setopt(
         curl, CURLOPT_REDIR_PROTOCOLS_STR, rules.httpsRedirectsOnly ? "https" : protocols);
@@ -273,27 +545,41 @@ HttpFetch httpGet(const QString& url, Deadline lookup, const FetchRules& rules, 
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, fetching->headers);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "domain-whois-service/1.0");
     curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxAnswerBytes));
     curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, openChecked);
-    curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, fetching.get());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, fetching.get());
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, readHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
-    const CURLcode code = curl_easy_perform(curl);
-    if (transfer.tooLong || code == CURLE_FILESIZE_EXCEEDED)
-        return {0, {}, {}, QStringLiteral("answer over %1 bytes").arg(kMaxAnswerBytes)};
-    if (code != CURLE_OK) {
-        if (!transfer.refused)
-            fetch.error = QString::fromUtf8(*detail ? detail : curl_easy_strerror(code));
-        fetch.status = 0;
-        fetch.body.clear();
-        return fetch;
-    }
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &fetch.status);
-    return fetch;
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, fetching.get());
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, fetching->detail);
+    curl_easy_setopt(curl, CURLOPT_MAXAGE_CONN, long(kKeptConnectionIdle.count()));
+    TransferLoop::instance().start(std::move(fetching));
+}
+
+HttpFetch httpGet(const QString& url, Deadline lookup, const FetchRules& rules, const char* accept)
+{
+    std::promise<HttpFetch> fetched;
+    httpGetAsync(url, lookup, rules, accept,
+        [&fetched](HttpFetch fetch) { fetched.set_value(std::move(fetch)); });
+    return fetched.get_future().get();
+}
+
+void tcpExchangeAsync(const Endpoint& to, const QByteArray& query, Deadline lookup,
+    std::function<void(Exchange)> done)
+{
+    auto talking = std::make_unique<Talking>();
+    talking->to = to;
+    talking->query = query;
+    talking->deadline = {std::min(lookup.at, Clock::now() + kHopTimeout), lookup.lookup};
+    talking->done = std::move(done);
+    TransferLoop::instance().start(std::move(talking));
+}
+
+quint64 httpConnectionsOpened()
+{
+    return g_opened.load(std::memory_order_relaxed);
 }

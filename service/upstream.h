@@ -1,7 +1,11 @@
 #pragma once
 
+#include <any>
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
+#include <memory>
 #include <vector>
 
 #include <QByteArray>
@@ -10,13 +14,47 @@
 
 using Clock = std::chrono::steady_clock;
 
-// The time a whole look-up may take, handed down to every hop.
+// A look-up under way, as its hops see it: whom it is for, and what the upstreams have told it so
+// far. A look-up that has to wait for a busy server gives its worker back and is run again from
+// the start once the server is free; the answers it has heard are then replayed from here, so no
+// server is asked twice. Run by one thread at a time.
+class Lookup : public std::enable_shared_from_this<Lookup>
+{
+public:
+    QString client; // the client address it is for; upstream allowances are shared out by it
+    std::function<void()> resume; // runs it again, on a worker; empty: hops wait where they are
+    std::shared_ptr<const std::atomic<bool>> stopping; // set when the service stops
+
+    bool cancelled() const { return stopping && *stopping; }
+    template <typename T> const T* heard(const QString& key) const
+    {
+        const auto found = m_heard.find(key);
+        return found == m_heard.end() ? nullptr : std::any_cast<T>(&found->second);
+    }
+    template <typename T> void hear(const QString& key, T value)
+    {
+        m_heard[key] = std::move(value);
+    }
+
+private:
+    std::map<QString, std::any> m_heard;
+};
+
+// Thrown by a hop whose look-up now waits in a server's queue: the run ends there, the worker
+// goes back to the pool, and Lookup::resume runs the look-up again when its turn comes.
+struct Parked
+{
+};
+
+// The time a whole look-up may take, handed down to every hop, with the look-up itself.
 struct Deadline
 {
     Clock::time_point at;
+    Lookup* lookup = nullptr; // none for the service's own fetches
 
     static Deadline in(std::chrono::milliseconds budget) { return {Clock::now() + budget}; }
-    bool passed() const { return Clock::now() >= at; }
+    // Also once the service stops: a cancelled look-up has no time left.
+    bool passed() const { return Clock::now() >= at || (lookup && lookup->cancelled()); }
     // What is left, at most cap.
     std::chrono::milliseconds left(std::chrono::milliseconds cap = std::chrono::hours(1)) const;
 };
@@ -58,14 +96,25 @@ struct Exchange
 // Sends query over TCP and reads the answer until the server closes (RFC 3912), within the
 // deadline and kMaxAnswerBytes.
 Exchange tcpExchange(const Endpoint& to, const QByteArray& query, Deadline deadline);
+// The same on the transfer thread, holding no other: returns at once, and done runs there with
+// the result.
+void tcpExchangeAsync(const Endpoint& to, const QByteArray& query, Deadline deadline,
+    std::function<void(Exchange)> done);
 
 struct HttpFetch
 {
     long status = 0;
     QByteArray body;
-    std::chrono::seconds retryAfter {0}; // from a 429 or 503 answer's Retry-After
+    std::chrono::seconds retryAfter {
+        0}; // from a 429 or 503 answer's Retry-After, at most kLongestHoldOff
     QString error; // empty when an answer came, whatever its status
 };
+
+// However long a server asks to be left alone, it is asked again after this.
+constexpr std::chrono::seconds kLongestHoldOff {3600};
+// Kept HTTP connections to upstreams: at most this many, each closed once idle this long.
+constexpr long kKeptConnections = 64;
+constexpr std::chrono::seconds kKeptConnectionIdle {60};
 
 struct FetchRules
 {
@@ -77,6 +126,12 @@ struct FetchRules
 
 // An HTTP GET of an upstream's JSON with libcurl: certificates checked, at most three redirects,
 // every address checked by mayConnect() before connecting, within the deadline, kHopTimeout and
-// kMaxAnswerBytes.
+// kMaxAnswerBytes. Every fetch runs on one libcurl multi handle, so connections, DNS answers and
+// TLS sessions are kept between look-ups.
 HttpFetch httpGet(
     const QString& url, Deadline deadline, const FetchRules& rules, const char* accept);
+// The same, returning at once: done runs on the transfer thread with the result.
+void httpGetAsync(const QString& url, Deadline deadline, const FetchRules& rules,
+    const char* accept, std::function<void(HttpFetch)> done);
+// HTTP connections opened to upstreams since start, for the benchmark.
+quint64 httpConnectionsOpened();

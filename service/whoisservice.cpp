@@ -10,7 +10,22 @@
 
 using namespace std::chrono;
 
+// One look-up under way: the domain, its budget, and whether a worker runs it now.
+struct WhoisService::Run : Lookup
+{
+    QString domain;
+    Deadline deadline;
+    Clock::time_point started;
+    std::mutex mutex;
+    bool running = false; // on a worker
+    bool again = false; // resumed while running: runs again when this run parks
+};
+
 namespace {
+
+// What downstream caches may keep a failure of the service's own making: briefly, as a hint to
+// come back soon.
+constexpr seconds kOwnFailureLife {5};
 
 // The page of a state that needs no look-up, made once.
 std::shared_ptr<const Reply> statePage(Outcome outcome)
@@ -42,8 +57,13 @@ WhoisService::WhoisService(ServiceSettings settings)
 
 WhoisService::~WhoisService()
 {
-    // Every suspended request is answered before the server goes: the pool answers what waits
-    // and lets what runs finish, and refuses (answering at once) what comes meanwhile.
+    // Every suspended client is answered at once: hops under way see their look-up cancelled,
+    // look-ups waiting for a server are forgotten, and whoever still waits gets "unavailable".
+    static const auto unavailable = statePage(Outcome::Unavailable);
+    *m_stopping = true;
+    m_registries.politeness().stop();
+    m_cache.abandon(unavailable);
+    m_registries.politeness().drain(); // answers awaited on the transfer thread, cut short
     m_pool.stop();
     m_http.reset();
 }
@@ -66,7 +86,8 @@ void WhoisService::handle(const HttpRequest& request, const Respond& respond)
         return send(methodNotAllowedPage());
     if (request.path == "/cgi-bin/whois") {
         const auto found = request.query.constFind("domain");
-        return whois(found == request.query.cend() ? std::nullopt : std::optional(*found), respond);
+        return whois(found == request.query.cend() ? std::nullopt : std::optional(*found),
+            request.client, respond);
     }
     if (request.path == "/ad/ad2.html")
         return send(bannerPage(status()));
@@ -79,10 +100,10 @@ void WhoisService::handle(const HttpRequest& request, const Respond& respond)
     send(notFoundPage());
 }
 
-void WhoisService::whois(const std::optional<QByteArray>& typed, const Respond& respond)
+void WhoisService::whois(
+    const std::optional<QByteArray>& typed, const QString& client, const Respond& respond)
 {
     static const auto notADomain = statePage(Outcome::NotADomain);
-    static const auto unavailable = statePage(Outcome::Unavailable);
     const Clock::time_point started = Clock::now();
     const std::optional<QString> domain = typed && typed->size() <= kMaxQueryOctets
         ? registrableDomain(decodeTyped(*typed))
@@ -105,29 +126,87 @@ void WhoisService::whois(const std::optional<QByteArray>& typed, const Respond& 
     case AnswerCache::Claim::Lead:
         break;
     }
-    const Deadline deadline {started + m_settings.budget};
-    const QString name = *domain;
-    const bool taken = m_pool.submit({[this, name, deadline] { lookUp(name, deadline); },
-        [this, name] { m_cache.finish(name, unavailable, seconds(0)); }});
-    if (!taken) {
-        ++m_failures;
-        m_cache.finish(name, unavailable, seconds(0));
+    auto run = std::make_shared<Run>();
+    run->client = client;
+    run->stopping = m_stopping;
+    run->domain = *domain;
+    run->started = started;
+    run->deadline = {started + m_settings.budget, run.get()};
+    run->resume = [this, weak = std::weak_ptr<Run>(run)] {
+        if (const std::shared_ptr<Run> waiting = weak.lock())
+            schedule(waiting);
+    };
+    schedule(run);
+}
+
+void WhoisService::schedule(const std::shared_ptr<Run>& run)
+{
+    {
+        const std::lock_guard lock(run->mutex);
+        if (run->running) {
+            run->again = true;
+            return;
+        }
+        run->running = true;
+    }
+    const auto stopped = [this, run] {
+        LookupResult result;
+        result.detail = QStringLiteral("the service stops");
+        result.ownLimit = true;
+        finish(*run, result, false);
+    };
+    if (m_pool.submit({[this, run] { lookUp(run); }, stopped}))
+        return;
+    if (*m_stopping)
+        return stopped();
+    // The service's own limit: said so, and not kept.
+    LookupResult result;
+    result.outcome = Outcome::RateLimited;
+    result.detail = QStringLiteral("every worker busy and the queue full");
+    result.ownLimit = true;
+    m_registries.politeness().release(run.get());
+    finish(*run, result, false);
+}
+
+void WhoisService::lookUp(const std::shared_ptr<Run>& run)
+{
+    for (;;) {
+        try {
+            const LookupResult result = m_registries.lookUp(run->domain, run->deadline);
+            m_registries.politeness().release(run.get());
+            return finish(*run, result);
+        } catch (const Parked&) { }
+        {
+            // Resumed while this run was on its way out: run again at once.
+            const std::lock_guard lock(run->mutex);
+            if (run->again) {
+                run->again = false;
+                continue;
+            }
+            run->running = false;
+        }
+        // Waits in a server's queue, holding no worker.
+        m_registries.politeness().release(run.get());
+        return;
     }
 }
 
-void WhoisService::lookUp(const QString& domain, Deadline deadline)
+void WhoisService::finish(const Run& run, const LookupResult& result, bool asked)
 {
-    const Clock::time_point started = Clock::now();
-    const LookupResult result = m_registries.lookUp(domain, deadline);
-    ++m_lookUps;
-    if (result.outcome == Outcome::RateLimited || result.outcome == Outcome::Unavailable)
-        ++m_failures;
-    log(domain, result, started);
+    const bool failed
+        = result.outcome == Outcome::RateLimited || result.outcome == Outcome::Unavailable;
+    m_lookUps += asked ? 1 : 0;
+    m_failures += failed ? 1 : 0;
+    log(run.domain, result, run.started);
     // Kept as long as downstream caches are told they may keep it; an unknown TLD's page is not
-    // kept, as IANA's answer already is.
-    const auto page = std::make_shared<const Reply>(whoisPage(domain, result));
-    const bool keep = result.outcome != Outcome::NotADomain;
-    m_cache.finish(domain, page, seconds(keep ? page->maxAgeSeconds : 0));
+    // kept, as IANA's answer already is, nor a failure of the service's own making.
+    Reply reply = whoisPage(run.domain, result);
+    const bool own = failed && result.ownLimit;
+    if (own)
+        reply.maxAgeSeconds = int(kOwnFailureLife.count());
+    const bool keep = result.outcome != Outcome::NotADomain && !own;
+    const auto page = std::make_shared<const Reply>(std::move(reply));
+    m_cache.finish(run.domain, page, seconds(keep ? page->maxAgeSeconds : 0));
 }
 
 void WhoisService::log(

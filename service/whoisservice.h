@@ -16,7 +16,8 @@ struct ServiceSettings
     RegistrySettings registries;
     HttpLimits http;
     int workers = 32; // look-ups under way at once
-    int queueLimit = 1000; // look-ups waiting for a worker
+    int queueLimit
+        = 1000; // look-ups waiting for a worker; a look-up waiting for a server needs none
     std::chrono::milliseconds budget {12000}; // a whole look-up, from the first asking client
     QString rdapBootstrap; // IANA's dns.json; empty: port 43 alone
     QString cacheDir; // where the bootstrap registry is kept
@@ -37,13 +38,22 @@ public:
     ServiceStatus status() const;
 
 private:
+    struct Run;
+
     void handle(const HttpRequest& request, const Respond& respond);
-    void whois(const std::optional<QByteArray>& typed, const Respond& respond);
-    void lookUp(const QString& domain, Deadline deadline);
+    void whois(
+        const std::optional<QByteArray>& typed, const QString& client, const Respond& respond);
+    // Puts a look-up (back) on a worker; a look-up already running runs again when it parks.
+    void schedule(const std::shared_ptr<Run>& run);
+    void lookUp(const std::shared_ptr<Run>& run);
+    // asked: the registries were asked, rather than the service refusing or stopping.
+    void finish(const Run& run, const LookupResult& result, bool asked = true);
     void log(const QString& what, const LookupResult& result, Clock::time_point started) const;
 
     const ServiceSettings m_settings;
     const Clock::time_point m_started = Clock::now();
+    const std::shared_ptr<std::atomic<bool>> m_stopping
+        = std::make_shared<std::atomic<bool>>(false);
     std::unique_ptr<RdapBootstrap> m_bootstrap;
     std::unique_ptr<RdapClient> m_rdap;
     Registries m_registries;

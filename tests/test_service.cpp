@@ -2,12 +2,42 @@
 // on 127.0.0.x speaking port-43 whois, the service answering HTTP on loopback, and every page
 // read back as the window reads it; upstream faults; and the service under load.
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QtTest>
 
+#include "whoispage/cut.h"
+#include "whoispage/whois.h"
 #include "support/fakeregistries.h"
+
+namespace {
+
+// A raw client connection from a loopback address of the test's choice; -1 when refused.
+int connectFrom(const char* from, quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage local {}, remote {};
+    const socklen_t length = Endpoint {QHostAddress(from), 0}.socketAddress(&local);
+    Endpoint {QHostAddress::LocalHost, port}.socketAddress(&remote);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), length) != 0
+        || ::connect(fd, reinterpret_cast<sockaddr*>(&remote), length) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Whether the service has closed the connection.
+bool closedByPeer(int fd)
+{
+    pollfd p {fd, POLLIN, 0};
+    char byte = 0;
+    return ::poll(&p, 1, 0) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0;
+}
+
+} // namespace
 
 class TestService : public QObject
 {
@@ -23,6 +53,10 @@ private slots:
     void ianaAnswers();
     void badRequests_data();
     void badRequests();
+    void clients_data();
+    void clients();
+    void crowds_data();
+    void crowds();
     void underLoad();
 };
 
@@ -251,6 +285,162 @@ void TestService::badRequests()
     QCOMPARE(httpRequest(base + "/").status, 200L); // and it goes on serving
 }
 
+// Clients that would hold every connection: each address gets its share, a request its deadline.
+void TestService::clients_data()
+{
+    QTest::addColumn<int>("held"); // connections opened from 127.0.0.7 and kept
+    QTest::addColumn<bool>("trickle"); // the first sends its request a byte at a time
+    QTest::newRow("one address takes only its share") << 40 << false;
+    QTest::newRow("a request sent a byte at a time is cut at its deadline") << 1 << true;
+}
+
+void TestService::clients()
+{
+    QFETCH(int, held);
+    QFETCH(bool, trickle);
+    FakeRegistries registries;
+    ServiceSettings settings = registries.service();
+    settings.http.connections = 40;
+    settings.http.perClient = 8;
+    settings.http.requestSeconds = 1;
+    WhoisService service(settings);
+    std::vector<int> fds;
+    const auto closeAll = qScopeGuard([&fds] {
+        for (int fd : fds)
+            ::close(fd);
+    });
+    for (int i = 0; i < held; ++i)
+        fds.push_back(connectFrom("127.0.0.7", service.port()));
+    const QString home = QStringLiteral("http://127.0.0.1:%1/").arg(service.port());
+    QCOMPARE(httpRequest(home, "GET", {}, 5000).status, 200L);
+    if (trickle) {
+        const QByteArray request = "GET / HTTP/1.1\r\nX-Filler: " + QByteArray(100, 'x');
+        int sent = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            ::send(fds[0], request.constData() + sent++ % request.size(), 1, MSG_NOSIGNAL) < 0
+                || closedByPeer(fds[0]),
+            5000);
+    }
+}
+
+// A crowd of look-ups at once, under a misbehaving registry or from one client, then one more
+// look-up from another client, or the service stopping: each answered as it should be, and in
+// its own time.
+void TestService::crowds_data()
+{
+    QTest::addColumn<int>("manner"); // of whois.slow.test, the server of .xyz
+    QTest::addColumn<QStringList>("crowd"); // asked at once, first
+    QTest::addColumn<QString>("client"); // the crowd's, behind a trusted proxy
+    QTest::addColumn<int>("workers");
+    QTest::addColumn<int>("budgetMs");
+    QTest::addColumn<bool>("meanwhile"); // the probe is answered while the crowd waits
+    QTest::addColumn<QString>("probe"); // "": the crowd's first failure, asked again; "stop"
+    QTest::addColumn<QString>("shown"); // the probe's registrar, or the state it shows
+    const auto many = [](int n, const char* pattern) {
+        QStringList domains;
+        for (int i = 0; i < n; ++i)
+            domains << QString::fromLatin1(pattern).arg(i);
+        return domains;
+    };
+    const int hang = int(Manner::Hang);
+    const int late = int(Manner::Late);
+    const QString cn = "北京新网数码信息技术有限公司";
+    QTest::newRow("a silent registry holds no worker")
+        << hang << many(40, "silent-%1.xyz") << "" << 1 << 12000 << true << "example.com.cn" << cn;
+    QTest::newRow("a queue behind a slow registry fails early and is not kept")
+        << late << many(8, "queued-%1.xyz") << "" << 32 << 3000 << false << ""
+        << "Slow" + kSpace + "Registrar";
+    QTest::newRow("a full queue is the service's own limit") // no worker, no room to wait
+        << hang << QStringList() << "" << 0 << 2000 << true << "other.com.cn" << kLimited;
+    QTest::newRow("one client spends only its share of an allowance")
+        << late << many(20, "share-%1.com.cn") << "198.51.100.1" << 32 << 12000 << false
+        << "example.com.cn" << cn;
+    QTest::newRow("stopping answers every waiting client at once")
+        << hang << QStringList {"stuck-1.xyz", "stuck-2.xyz"} << "" << 32 << 2000 << true << "stop"
+        << kUnavailable;
+}
+
+void TestService::crowds()
+{
+    QFETCH(int, manner);
+    QFETCH(QStringList, crowd);
+    QFETCH(QString, client);
+    QFETCH(int, workers);
+    QFETCH(int, budgetMs);
+    QFETCH(bool, meanwhile);
+    QFETCH(QString, probe);
+    QFETCH(QString, shown);
+    FakeRegistries registries;
+    registries.iana.answer("xyz", ianaReferral("xyz", "whois.slow.test"));
+    FakeServer::Response slow {200, "Registrar: Slow Registrar\nCreation Date: 2001-01-01\n"};
+    slow.manner = Manner(manner);
+    registries.slow.fallback(slow);
+    registries.whois.fallback(whoisFixture("cnnic-cn.txt"));
+    ServiceSettings settings = registries.service();
+    settings.workers = workers;
+    settings.queueLimit = workers;
+    settings.budget = std::chrono::milliseconds(budgetMs);
+    settings.registries.perMinute.registry = 20;
+    settings.http.trustedProxies = {QHostAddress::LocalHost};
+    auto service = std::make_unique<WhoisService>(settings);
+    const QString base
+        = QStringLiteral("http://127.0.0.1:%1/cgi-bin/whois?domain=").arg(service->port());
+    const auto facts = [](const HttpGot& got) {
+        QString page = decodeAnsi(got.body);
+        const WhoisFacts read = readWhoisPage(stripBlanks(page));
+        return read.cop.isEmpty() ? read.truename : read.cop;
+    };
+    std::vector<QString> answers(size_t(crowd.size()));
+    std::atomic<int> answered {0};
+    std::atomic<bool> firstAnswered {false};
+    std::vector<std::thread> clients;
+    const auto joinAll = [&] {
+        for (std::thread& thread : clients)
+            if (thread.joinable())
+                thread.join();
+    };
+    // Stopping the service answers whoever still waits, so the crowd need not sit out its budget.
+    const auto joined = qScopeGuard([&] {
+        service.reset();
+        joinAll();
+    });
+    for (qsizetype i = 0; i < crowd.size(); ++i) {
+        clients.emplace_back([&, i] {
+            const QList<QByteArray> headers = client.isEmpty()
+                ? QList<QByteArray>()
+                : QList<QByteArray> {"X-Forwarded-For: " + client.toLatin1()};
+            answers[size_t(i)] = facts(httpRequest(base + crowd[i], "GET", headers));
+            ++answered;
+            firstAnswered = firstAnswered || i == 0;
+        });
+        // Each is let in before the next comes: held, or already answered.
+        QTRY_VERIFY(service->status().cached + answered >= i + 1);
+    }
+    if (probe == "stop") {
+        QElapsedTimer clock;
+        clock.start();
+        service.reset();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        joinAll();
+        for (const QString& answer : answers)
+            QCOMPARE(answer, shown);
+        return;
+    }
+    if (!meanwhile) {
+        joinAll();
+        if (probe.isEmpty()) {
+            const auto failed = std::find_if(answers.begin(), answers.end(),
+                [&](const QString& answer) { return answer != shown; });
+            QVERIFY(failed != answers.end());
+            probe = crowd[qsizetype(failed - answers.begin())];
+        }
+    }
+    const QList<QByteArray> other {"X-Forwarded-For: 198.51.100.2"};
+    QCOMPARE(facts(httpRequest(base + probe, "GET", other)), shown);
+    if (meanwhile) // while the first of the crowd still waits for its server
+        QVERIFY(!firstAnswered);
+}
+
 // Idle clients and clients sending their request a byte at a time hold connections while slow
 // look-ups queue for two workers: the event threads are never held, so the home page is answered
 // meanwhile, and every look-up is answered within its budget.
@@ -264,6 +454,7 @@ void TestService::underLoad()
     ServiceSettings settings = registries.service();
     settings.workers = 2;
     settings.budget = std::chrono::milliseconds(1500);
+    settings.http.perClient = 1000; // one address stands for many clients here
     WhoisService service(settings);
 
     std::vector<int> held(200);
