@@ -15,29 +15,10 @@ namespace {
 
 using Delivery = std::pair<FakeServer*, FakeServer::Response>;
 
-void* startRequest(void*, const char* uri, MHD_Connection*)
-{
-    return new FakeServer::Request {uri, {}};
-}
-
-void endRequest(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode)
-{
-    delete static_cast<FakeServer::Request*>(*state);
-}
-
 MHD_Result addHeader(void* lines, MHD_ValueKind, const char* name, const char* value)
 {
     *static_cast<QByteArray*>(lines) += QByteArray(name).toLower() + ": " + value + "\n";
     return MHD_YES;
-}
-
-ssize_t readBody(void* delivery, uint64_t at, char* buffer, size_t max)
-{
-    auto* d = static_cast<Delivery*>(delivery);
-    const qsizetype n = d->first->produce(d->second, qint64(at), buffer, qsizetype(max));
-    return n > 0 ? ssize_t(n)
-        : n == 0 ? MHD_CONTENT_READER_END_OF_STREAM
-                 : MHD_CONTENT_READER_END_WITH_ERROR;
 }
 
 MHD_Result answer(void* server, MHD_Connection* connection, const char*, const char*, const char*,
@@ -59,9 +40,16 @@ MHD_Result answer(void* server, MHD_Connection* connection, const char*, const c
     if (!delivery->first->take(*request, delivery->second))
         return delete delivery, MHD_NO;
     const bool sized = reply.manner == Manner::Answer || reply.manner == Manner::Late;
-    MHD_Response* response
-        = MHD_create_response_from_callback(sized ? uint64_t(reply.body.size()) : MHD_SIZE_UNKNOWN,
-            4096, readBody, delivery, [](void* d) { delete static_cast<Delivery*>(d); });
+    MHD_Response* response = MHD_create_response_from_callback(
+        sized ? uint64_t(reply.body.size()) : MHD_SIZE_UNKNOWN, 4096,
+        [](void* d, uint64_t at, char* buffer, size_t max) -> ssize_t {
+            const qsizetype n = static_cast<Delivery*>(d)->first->produce(
+                static_cast<Delivery*>(d)->second, qint64(at), buffer, qsizetype(max));
+            return n > 0 ? n
+                : n == 0 ? MHD_CONTENT_READER_END_OF_STREAM
+                         : MHD_CONTENT_READER_END_WITH_ERROR;
+        },
+        delivery, [](void* d) { delete static_cast<Delivery*>(d); });
     if (!sized)
         MHD_set_response_options(response, MHD_RF_HTTP_1_0_COMPATIBLE_STRICT, MHD_RO_END);
     MHD_add_response_header(response, "Content-Type", "text/html; charset=gbk");
@@ -111,33 +99,36 @@ HttpGot httpRequest(
     return got;
 }
 
-FakeServer::FakeServer(Protocol protocol, const char* address, quint16 port) : m_address(address)
+FakeServer::FakeServer(Protocol protocol, const char* address, quint16 port)
+    : m_address(address), m_listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
     sockaddr_in at {};
     at.sin_family = AF_INET;
     at.sin_port = htons(port);
     inet_pton(AF_INET, address, &at.sin_addr);
-    if (protocol == Protocol::Http) {
-        fallback({404, "<html><body><h1>404 Not Found</h1></body></html>"});
-        m_daemon = MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD,
-            0, nullptr, nullptr, ::answer, this, MHD_OPTION_SOCK_ADDR, &at,
-            MHD_OPTION_URI_LOG_CALLBACK, startRequest, nullptr, MHD_OPTION_NOTIFY_COMPLETED,
-            endRequest, nullptr, MHD_OPTION_END);
-        if (!m_daemon)
-            qFatal("fake server cannot listen on %s", address);
-        m_port = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT)->port;
-        return;
-    }
-    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     socklen_t length = sizeof at;
     if (::bind(m_listener, reinterpret_cast<sockaddr*>(&at), length) != 0
         || ::listen(m_listener, 64) != 0)
         qFatal("fake server cannot listen on %s:%u", address, unsigned(port));
     ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&at), &length);
     m_port = ntohs(at.sin_port);
-    // The destructor's shutdown of the listener ends the wait in accept.
+    if (protocol == Protocol::Http) { // the daemon takes the listener over
+        fallback({404, "<html><body><h1>404 Not Found</h1></body></html>"});
+        m_daemon = MHD_start_daemon(
+            MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr, nullptr,
+            ::answer, this, MHD_OPTION_LISTEN_SOCKET, m_listener, MHD_OPTION_URI_LOG_CALLBACK,
+            +[](void*, const char* uri, MHD_Connection*) -> void* {
+                return new Request {uri, {}};
+            },
+            nullptr, MHD_OPTION_NOTIFY_COMPLETED,
+            +[](void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+                delete static_cast<Request*>(*state);
+            },
+            nullptr, MHD_OPTION_END);
+        if (!m_daemon)
+            qFatal("fake server cannot serve HTTP on %s", address);
+        return;
+    }
     m_acceptor = std::thread([this] {
         while (!waitForStop(std::chrono::milliseconds(0)))
             if (const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
@@ -192,16 +183,13 @@ bool FakeServer::waitForStop(std::chrono::milliseconds most)
 qsizetype FakeServer::produce(const Response& response, qint64 at, char* buffer, qsizetype max)
 {
     const QByteArray& body = response.body;
-    if (response.manner == Manner::Trickle) {
-        if (body.isEmpty() || waitForStop(std::chrono::milliseconds(100)))
-            return -1;
-        buffer[0] = body.at(qsizetype(at % body.size()));
-        return 1;
-    }
-    if (at >= body.size() * (response.manner == Manner::Flood ? 4096 : 1))
+    const bool trickle = response.manner == Manner::Trickle;
+    if (trickle && (body.isEmpty() || waitForStop(std::chrono::milliseconds(100))))
+        return -1;
+    if (!trickle && at >= body.size() * (response.manner == Manner::Flood ? 4096 : 1))
         return 0;
     const qsizetype from = qsizetype(at % body.size());
-    const qsizetype n = std::min(max, body.size() - from);
+    const qsizetype n = std::min(trickle ? 1 : max, body.size() - from);
     std::memcpy(buffer, body.constData() + from, size_t(n));
     return n;
 }

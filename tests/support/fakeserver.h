@@ -7,7 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include <QByteArray>
 #include <QList>
 #include <QMetaType>
 #include <QString>
@@ -45,8 +44,6 @@ public:
     // port 0: a free one.
     FakeServer(Protocol protocol, const char* address, quint16 port = 0);
     ~FakeServer();
-    FakeServer(const FakeServer&) = delete;
-    FakeServer& operator=(const FakeServer&) = delete;
 
     quint16 port() const { return m_port; }
     QString base() const { return QStringLiteral("http://%1:%2").arg(m_address).arg(m_port); }
@@ -116,17 +113,8 @@ HttpGot httpRequest(const QString& url, const char* method = "GET",
     const QList<QByteArray>& headers = {}, long timeoutMs = 30000);
 
 // text encoded as GBK, the whois service's code page.
-inline QByteArray gbk(const QString& text)
-{
-    return QStringEncoder("GBK").encode(text);
-}
+inline const auto gbk = [](const QString& text) { return QStringEncoder("GBK").encode(text); };
 // A fixture file of tests/whois or tests/rdap.
 QByteArray fixtureFile(const char* folder, const char* name);
-inline QByteArray whoisFixture(const char* name)
-{
-    return fixtureFile(WHOIS_FIXTURES, name);
-}
-inline QByteArray rdapFixture(const char* name)
-{
-    return fixtureFile(RDAP_FIXTURES, name);
-}
+inline const auto whoisFixture = [](const char* name) { return fixtureFile(WHOIS_FIXTURES, name); };
+inline const auto rdapFixture = [](const char* name) { return fixtureFile(RDAP_FIXTURES, name); };
