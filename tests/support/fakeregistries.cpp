@@ -14,24 +14,20 @@ QByteArray ianaReferral(const char* tld, const char* server)
 FakeRegistries::FakeRegistries()
 {
     iana.fallback(whoisFixture("iana-unknown.txt"));
+    FakeServer* const servers[] = {&iana, &whois, &rdap, &registrar};
+    const QByteArray registries = rdap.base().toUtf8() + "/rdap/";
+    const QByteArray registrars = registrar.base().toUtf8() + "/rdap/";
     for (const QByteArray& line : whoisFixture("answers.tsv").split('\n')) {
-        const QList<QByteArray> row = line.split('\t'); // server, query, file or referral
-        if (row.size() == 3)
-            (row[0] == "iana" ? iana : whois)
-                .answer(row[1],
-                    row[2].endsWith(".txt") ? whoisFixture(row[2].constData())
-                                            : ianaReferral(row[1].constData(), row[2].constData()));
+        const QList<QByteArray> row = line.split('\t'); // server, query or path, answer
+        if (row.size() != 3)
+            continue;
+        const char* name = row[2].constData();
+        QByteArray text = row[2].endsWith(".txt") ? whoisFixture(name)
+            : row[2].endsWith(".json")            ? rdapFixture(name)
+                                                  : ianaReferral(row[1].constData(), name);
+        servers[QByteArrayList {"iana", "whois", "rdap", "registrar"}.indexOf(row[0])]->answer(
+            row[1], text.replace("{registry}", registries).replace("{registrar}", registrars));
     }
-    const QByteArray registryBase = rdap.base().toUtf8() + "/rdap/";
-    rdap.route("/dns.json",
-        {200, R"({"version":"1.0","services":[[["com","org"],[")" + registryBase + R"("]]]})"});
-    rdap.route("/rdap/domain/example-shop.com",
-        {200,
-            rdapFixture("registry-com.json")
-                .replace("{registry}", registryBase)
-                .replace("{registrar}", registrar.base().toUtf8() + "/rdap/")});
-    registrar.route("/rdap/domain/EXAMPLE-SHOP.COM", {200, rdapFixture("registrar-com.json")});
-    rdap.route("/rdap/domain/example-charity.org", {200, rdapFixture("registry-org.json")});
 }
 
 RegistrySettings FakeRegistries::settings()

@@ -139,11 +139,7 @@ FakeServer::FakeServer(Protocol protocol, const char* address, quint16 port)
 
 FakeServer::~FakeServer()
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_stopped.notify_all();
+    m_stop.set_value();
     if (m_daemon) {
         MHD_stop_daemon(m_daemon);
         return;
@@ -172,12 +168,6 @@ bool FakeServer::take(const Request& request, Response& response)
     if (response.manner == Manner::Hang)
         waitForStop(std::chrono::hours(1));
     return !waitForStop(std::chrono::milliseconds(response.manner == Manner::Late ? 1000 : 0));
-}
-
-bool FakeServer::waitForStop(std::chrono::milliseconds most)
-{
-    std::unique_lock lock(m_mutex);
-    return m_stopped.wait_for(lock, most, [this] { return m_stopping; });
 }
 
 qsizetype FakeServer::produce(const Response& response, qint64 at, char* buffer, qsizetype max)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <condition_variable>
 #include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -73,15 +73,19 @@ public:
 
 private:
     void serve(int client);
-    bool waitForStop(std::chrono::milliseconds most);
+    // true: the server stops.
+    bool waitForStop(std::chrono::milliseconds most) const
+    {
+        return std::shared_future(m_stopped).wait_for(most) == std::future_status::ready;
+    }
 
     const QString m_address;
     quint16 m_port = 0;
     MHD_Daemon* m_daemon = nullptr;
     int m_listener = -1;
     mutable std::mutex m_mutex;
-    std::condition_variable m_stopped;
-    bool m_stopping = false;
+    std::promise<void> m_stop;
+    const std::shared_future<void> m_stopped = m_stop.get_future().share();
     std::map<QByteArray, Response> m_routes;
     std::vector<Request> m_requests;
     std::vector<std::thread> m_threads;
