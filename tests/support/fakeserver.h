@@ -93,16 +93,12 @@ private:
 };
 
 // The two kinds by the names the tests use.
-struct TestHttpServer : FakeServer
+template <FakeServer::Protocol kind> struct FakeOf : FakeServer
 {
-    explicit TestHttpServer(const char* at = "127.0.0.1") : FakeServer(Protocol::Http, at) { }
+    explicit FakeOf(const char* at = "127.0.0.1", quint16 port = 0) : FakeServer(kind, at, port) { }
 };
-struct FakeWhoisServer : FakeServer
-{
-    explicit FakeWhoisServer(const char* at, quint16 port = 0)
-        : FakeServer(Protocol::Whois, at, port)
-    { }
-};
+using TestHttpServer = FakeOf<FakeServer::Protocol::Http>;
+using FakeWhoisServer = FakeOf<FakeServer::Protocol::Whois>;
 using Manner = FakeServer::Manner;
 Q_DECLARE_METATYPE(FakeServer::Response)
 
