@@ -42,11 +42,8 @@ void TestEndToEnd::query()
     FakeRegistries registries;
     QTemporaryFile log; // the service's log goes to stderr
     QVERIFY(log.open());
-    struct Restore
-    {
-        int fd;
-        ~Restore() { ::dup2(fd, STDERR_FILENO), ::close(fd); }
-    } stderrWas {::dup(STDERR_FILENO)};
+    const auto restore
+        = qScopeGuard([was = ::dup(STDERR_FILENO)] { ::dup2(was, STDERR_FILENO), ::close(was); });
     ::dup2(log.handle(), STDERR_FILENO);
     {
         WhoisService service(registries.service());
@@ -56,10 +53,7 @@ void TestEndToEnd::query()
         if (!typed.isNull())
             form.domainBox->setText(typed);
         QTest::mouseClick(form.queryButton, Qt::LeftButton);
-        QCOMPARE((QStringList {form.domainLabel->text(), form.registrarLabel->text(),
-                     form.registrantLabel->text(), form.emailLabel->text(),
-                     form.createdLabel->text(), form.expiresLabel->text()}),
-            shown.split('|'));
+        QCOMPARE(fixture.labels(), shown.split('|'));
         QVERIFY(fixture.messages.isEmpty());
     }
     log.seek(0);

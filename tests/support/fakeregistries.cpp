@@ -14,36 +14,20 @@ QByteArray ianaReferral(const char* tld, const char* server)
 FakeRegistries::FakeRegistries()
 {
     iana.fallback(whoisFixture("iana-unknown.txt"));
-    iana.answer("com", whoisFixture("iana-com.txt"));
-    for (const auto& [tld, server] : std::initializer_list<std::pair<const char*, const char*>> {
-             {"org", "whois.publicinterestregistry.org"}, {"app", "whois.nic.google"},
-             {"cn", "whois.cnnic.cn"}, {"uk", "whois.nic.uk"}, {"jp", "whois.jprs.jp"},
-             {"de", "whois.denic.de"}, {"ru", "whois.tcinet.ru"}, {"test", "127.0.0.1"}}) {
-        iana.answer(tld, ianaReferral(tld, server));
+    FakeServer* const servers[] = {&iana, &whois, &rdap, &registrar};
+    const QByteArray registries = rdap.base().toUtf8() + "/rdap/";
+    const QByteArray registrars = registrar.base().toUtf8() + "/rdap/";
+    for (const QByteArray& line : whoisFixture("answers.tsv").split('\n')) {
+        const QList<QByteArray> row = line.split('\t'); // server, query or path, answer
+        if (row.size() != 3)
+            continue;
+        const char* name = row[2].constData();
+        QByteArray text = row[2].endsWith(".txt") ? whoisFixture(name)
+            : row[2].endsWith(".json")            ? rdapFixture(name)
+                                                  : ianaReferral(row[1].constData(), name);
+        servers[QByteArrayList {"iana", "whois", "rdap", "registrar"}.indexOf(row[0])]->answer(
+            row[1], text.replace("{registry}", registries).replace("{registrar}", registrars));
     }
-    for (const auto& [query, fixture] : std::initializer_list<std::pair<const char*, const char*>> {
-             {"domain example-shop.com", "verisign-com.txt"},
-             {"domain free-name-42.com", "verisign-notfound.txt"},
-             {"example-shop.com", "registrar-com.txt"}, {"example-charity.org", "pir-org.txt"},
-             {"limited-charity.org", "pir-limit.txt"}, {"whois-tools.app", "nic-app.txt"},
-             {"example.com.cn", "cnnic-cn.txt"}, {"xn--fiq228c.cn", "cnnic-cn.txt"},
-             {"example-garden.co.uk", "nominet-uk.txt"}, {"example-kissa.jp/e", "jprs-jp.txt"},
-             {"-T dn,ace beispiel-laden.de", "denic-de.txt"},
-             {"-T dn,ace frei-und-offen.de", "denic-free.txt"}, {"primer-magazin.ru", "tci-ru.txt"},
-             {"domain example-gbk.com", "verisign-gbk.txt"},
-             {"example-gbk.com", "registrar-gbk.txt"}}) {
-        whois.answer(query, whoisFixture(fixture));
-    }
-    const QByteArray registryBase = rdap.base().toUtf8() + "/rdap/";
-    rdap.route("/dns.json",
-        {200, R"({"version":"1.0","services":[[["com","org"],[")" + registryBase + R"("]]]})"});
-    rdap.route("/rdap/domain/example-shop.com",
-        {200,
-            rdapFixture("registry-com.json")
-                .replace("{registry}", registryBase)
-                .replace("{registrar}", registrar.base().toUtf8() + "/rdap/")});
-    registrar.route("/rdap/domain/EXAMPLE-SHOP.COM", {200, rdapFixture("registrar-com.json")});
-    rdap.route("/rdap/domain/example-charity.org", {200, rdapFixture("registry-org.json")});
 }
 
 RegistrySettings FakeRegistries::settings()
@@ -53,13 +37,10 @@ RegistrySettings FakeRegistries::settings()
     settings.ianaPort = iana.port();
     settings.allowLoopback = true;
     settings.resolve = [this](const QString& host, quint16, Deadline) -> std::vector<Endpoint> {
-        if (host == "127.0.0.2")
-            return {{QHostAddress(host), iana.port()}};
-        if (host == "127.0.0.1")
-            return {{QHostAddress(host), elsewhere.port()}};
-        if (host == "whois.slow.test")
-            return {{QHostAddress("127.0.0.4"), slow.port()}};
-        return {{QHostAddress("127.0.0.3"), whois.port()}};
+        if (host == "127.0.0.2" || host == "127.0.0.1")
+            return {{QHostAddress(host), (host == "127.0.0.2" ? iana : elsewhere).port()}};
+        const bool isSlow = host == "whois.slow.test";
+        return {{QHostAddress(isSlow ? "127.0.0.4" : "127.0.0.3"), (isSlow ? slow : whois).port()}};
     };
     settings.now = [this] { return Clock::now() + std::chrono::seconds(clockAhead); };
     return settings;
@@ -85,10 +66,9 @@ ServiceSettings onLoopback(const RegistrySettings& registries)
 
 Answer ask(const WhoisService& service, const QString& typed)
 {
-    const HttpGot got
-        = httpRequest(QStringLiteral("http://127.0.0.1:%1/cgi-bin/whois?domain=%2")
-                          .arg(service.port())
-                          .arg(QString::fromLatin1(typed.toUtf8().toPercentEncoding())));
+    const HttpGot got = httpRequest(
+        QStringLiteral("http://127.0.0.1:%1/cgi-bin/whois?domain=").arg(service.port())
+        + typed.toUtf8().toPercentEncoding());
     QString page = decodeAnsi(got.body);
     const WhoisFacts facts = readWhoisPage(stripBlanks(page));
     return {

@@ -1,58 +1,24 @@
 #include "fakeserver.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
 
 #include <QFile>
-#include <QStringEncoder>
 
 #include <curl/curl.h>
 #include <microhttpd.h>
 
 namespace {
 
-QByteArray fixture(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("no fixture %s", qPrintable(path));
-    return file.readAll();
-}
-
-void* startRequest(void*, const char* uri, MHD_Connection*)
-{
-    return new FakeServer::Request {uri, {}};
-}
-
-void endRequest(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode)
-{
-    delete static_cast<FakeServer::Request*>(*state);
-}
+using Delivery = std::pair<FakeServer*, FakeServer::Response>;
 
 MHD_Result addHeader(void* lines, MHD_ValueKind, const char* name, const char* value)
 {
     *static_cast<QByteArray*>(lines) += QByteArray(name).toLower() + ": " + value + "\n";
     return MHD_YES;
-}
-
-struct Delivery
-{
-    FakeServer* server;
-    FakeServer::Response response;
-};
-
-ssize_t readBody(void* delivery, uint64_t at, char* buffer, size_t max)
-{
-    auto* d = static_cast<Delivery*>(delivery);
-    const qsizetype n = d->server->produce(d->response, qint64(at), buffer, qsizetype(max));
-    return n > 0 ? ssize_t(n)
-        : n == 0 ? MHD_CONTENT_READER_END_OF_STREAM
-                 : MHD_CONTENT_READER_END_WITH_ERROR;
 }
 
 MHD_Result answer(void* server, MHD_Connection* connection, const char*, const char*, const char*,
@@ -69,19 +35,23 @@ MHD_Result answer(void* server, MHD_Connection* connection, const char*, const c
         *uploadSize = 0;
         return MHD_YES;
     }
-    auto* self = static_cast<FakeServer*>(server);
-    const FakeServer::Response reply = self->take(*request);
-    if (!self->begin(reply))
-        return MHD_NO;
-    MHD_Response* response = nullptr;
-    if (reply.manner == Manner::Answer || reply.manner == Manner::Late) {
-        response = MHD_create_response_from_buffer(size_t(reply.body.size()),
-            const_cast<char*>(reply.body.constData()), MHD_RESPMEM_MUST_COPY);
-    } else {
-        response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, readBody,
-            new Delivery {self, reply}, [](void* d) { delete static_cast<Delivery*>(d); });
+    auto* delivery = new Delivery {static_cast<FakeServer*>(server), {}};
+    const FakeServer::Response& reply = delivery->second;
+    if (!delivery->first->take(*request, delivery->second))
+        return delete delivery, MHD_NO;
+    const bool sized = reply.manner == Manner::Answer || reply.manner == Manner::Late;
+    MHD_Response* response = MHD_create_response_from_callback(
+        sized ? uint64_t(reply.body.size()) : MHD_SIZE_UNKNOWN, 4096,
+        [](void* d, uint64_t at, char* buffer, size_t max) -> ssize_t {
+            const qsizetype n = static_cast<Delivery*>(d)->first->produce(
+                static_cast<Delivery*>(d)->second, qint64(at), buffer, qsizetype(max));
+            return n > 0 ? n
+                : n == 0 ? MHD_CONTENT_READER_END_OF_STREAM
+                         : MHD_CONTENT_READER_END_WITH_ERROR;
+        },
+        delivery, [](void* d) { delete static_cast<Delivery*>(d); });
+    if (!sized)
         MHD_set_response_options(response, MHD_RF_HTTP_1_0_COMPATIBLE_STRICT, MHD_RO_END);
-    }
     MHD_add_response_header(response, "Content-Type", "text/html; charset=gbk");
     for (const auto& [name, value] : reply.headers)
         MHD_add_response_header(response, name.constData(), value.constData());
@@ -92,20 +62,12 @@ MHD_Result answer(void* server, MHD_Connection* connection, const char*, const c
 
 } // namespace
 
-QByteArray gbk(const QString& text)
+QByteArray fixtureFile(const char* folder, const char* name)
 {
-    QStringEncoder encoder("GBK");
-    return encoder.encode(text);
-}
-
-QByteArray whoisFixture(const char* name)
-{
-    return fixture(QStringLiteral(WHOIS_FIXTURES "/") + QLatin1String(name));
-}
-
-QByteArray rdapFixture(const char* name)
-{
-    return fixture(QStringLiteral(RDAP_FIXTURES "/") + QLatin1String(name));
+    QFile file(QLatin1String(folder) + '/' + QLatin1String(name));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("no fixture %s", qPrintable(file.fileName()));
+    return file.readAll();
 }
 
 HttpGot httpRequest(
@@ -113,7 +75,6 @@ HttpGot httpRequest(
 {
     HttpGot got;
     CURL* curl = curl_easy_init();
-    const QByteArray address = url.toUtf8();
     curl_slist* list = nullptr;
     for (const QByteArray& header : headers)
         list = curl_slist_append(list, header.constData());
@@ -121,7 +82,7 @@ HttpGot httpRequest(
         static_cast<QByteArray*>(into)->append(data, qsizetype(size * count));
         return size * count;
     };
-    curl_easy_setopt(curl, CURLOPT_URL, address.constData());
+    curl_easy_setopt(curl, CURLOPT_URL, url.toUtf8().constData());
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
     curl_easy_setopt(curl, CURLOPT_NOBODY, long(qstrcmp(method, "HEAD") == 0));
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
@@ -139,100 +100,69 @@ HttpGot httpRequest(
 }
 
 FakeServer::FakeServer(Protocol protocol, const char* address, quint16 port)
-    : m_protocol(protocol), m_address(address)
+    : m_address(address), m_listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
     sockaddr_in at {};
     at.sin_family = AF_INET;
     at.sin_port = htons(port);
     inet_pton(AF_INET, address, &at.sin_addr);
-    if (protocol == Protocol::Http) {
-        fallback({404, "<html><body><h1>404 Not Found</h1></body></html>"});
-        m_daemon = MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD,
-            0, nullptr, nullptr, ::answer, this, MHD_OPTION_SOCK_ADDR, &at,
-            MHD_OPTION_URI_LOG_CALLBACK, startRequest, nullptr, MHD_OPTION_NOTIFY_COMPLETED,
-            endRequest, nullptr, MHD_OPTION_END);
-        if (!m_daemon)
-            qFatal("fake server cannot listen on %s", address);
-        m_port = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT)->port;
-        return;
-    }
-    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     socklen_t length = sizeof at;
     if (::bind(m_listener, reinterpret_cast<sockaddr*>(&at), length) != 0
-        || ::listen(m_listener, 64) != 0 || ::pipe(m_wake) != 0)
+        || ::listen(m_listener, 64) != 0)
         qFatal("fake server cannot listen on %s:%u", address, unsigned(port));
     ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&at), &length);
     m_port = ntohs(at.sin_port);
+    if (protocol == Protocol::Http) { // the daemon takes the listener over
+        fallback({404, "<html><body><h1>404 Not Found</h1></body></html>"});
+        m_daemon = MHD_start_daemon(
+            MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr, nullptr,
+            ::answer, this, MHD_OPTION_LISTEN_SOCKET, m_listener, MHD_OPTION_URI_LOG_CALLBACK,
+            +[](void*, const char* uri, MHD_Connection*) -> void* {
+                return new Request {uri, {}};
+            },
+            nullptr, MHD_OPTION_NOTIFY_COMPLETED,
+            +[](void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+                delete static_cast<Request*>(*state);
+            },
+            nullptr, MHD_OPTION_END);
+        if (!m_daemon)
+            qFatal("fake server cannot serve HTTP on %s", address);
+        return;
+    }
     m_acceptor = std::thread([this] {
-        for (;;) {
-            pollfd fds[2] = {{m_listener, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-            ::poll(fds, 2, -1);
-            if (fds[1].revents)
-                return;
-            const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client >= 0)
+        while (!waitForStop(std::chrono::milliseconds(0)))
+            if (const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+                client >= 0)
                 m_threads.emplace_back(&FakeServer::serve, this, client);
-        }
     });
 }
 
 FakeServer::~FakeServer()
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_stopped.notify_all();
+    m_stop.set_value();
     if (m_daemon) {
         MHD_stop_daemon(m_daemon);
         return;
     }
-    (void)!::write(m_wake[1], "x", 1);
+    ::shutdown(m_listener, SHUT_RDWR);
     m_acceptor.join();
     for (std::thread& thread : m_threads)
         thread.join();
-    for (int fd : {m_listener, m_wake[0], m_wake[1]})
-        ::close(fd);
+    ::close(m_listener);
 }
 
-QString FakeServer::base() const
+bool FakeServer::take(const Request& request, Response& response)
 {
-    return QStringLiteral("http://%1:%2").arg(QString::fromLatin1(m_address)).arg(m_port);
-}
-
-void FakeServer::route(const QByteArray& key, Response response)
-{
-    const std::lock_guard lock(m_mutex);
-    m_routes[key] = std::move(response);
-}
-
-FakeServer::Response FakeServer::take(const Request& request)
-{
-    Response response;
     {
         const std::lock_guard lock(m_mutex);
         m_requests.push_back(request);
-        const QByteArray key
-            = m_protocol == Protocol::Http ? request.target.split('?').first() : request.target;
+        const QByteArray key = request.target.split('?').first();
         response = m_routes[m_routes.count(key) ? key : QByteArray()];
     }
     if (response.neverAnswer)
         response.manner = Manner::Hang;
     else if (!response.withLength && response.manner == Manner::Answer)
         response.manner = Manner::CloseDelimited;
-    return response;
-}
-
-bool FakeServer::waitForStop(std::chrono::milliseconds most)
-{
-    std::unique_lock lock(m_mutex);
-    return m_stopped.wait_for(lock, most, [this] { return m_stopping; });
-}
-
-bool FakeServer::begin(const Response& response)
-{
     if (response.onRequest)
         response.onRequest();
     if (response.manner == Manner::Hang)
@@ -240,51 +170,37 @@ bool FakeServer::begin(const Response& response)
     return !waitForStop(std::chrono::milliseconds(response.manner == Manner::Late ? 1000 : 0));
 }
 
-// The next bytes of the body from at; 0 at its end, -1 once the server stops.
 qsizetype FakeServer::produce(const Response& response, qint64 at, char* buffer, qsizetype max)
 {
     const QByteArray& body = response.body;
-    if (response.manner == Manner::Trickle) {
-        if (body.isEmpty() || waitForStop(std::chrono::milliseconds(100)))
-            return -1;
-        buffer[0] = body.at(qsizetype(at % body.size()));
-        return 1;
-    }
-    const qint64 size = body.size() * (response.manner == Manner::Flood ? 4096 : 1);
-    if (at >= size)
+    const bool trickle = response.manner == Manner::Trickle;
+    if (trickle && (body.isEmpty() || waitForStop(std::chrono::milliseconds(100))))
+        return -1;
+    if (!trickle && at >= body.size() * (response.manner == Manner::Flood ? 4096 : 1))
         return 0;
     const qsizetype from = qsizetype(at % body.size());
-    const qsizetype n = std::min(max, body.size() - from);
+    const qsizetype n = std::min(trickle ? 1 : max, body.size() - from);
     std::memcpy(buffer, body.constData() + from, size_t(n));
     return n;
 }
 
+// A query line within 5 s, then the answer, then close.
 void FakeServer::serve(int client)
 {
+    const timeval most {5, 0};
+    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &most, sizeof most);
     QByteArray query;
     char buffer[4096];
-    while (!query.contains('\n')) {
-        pollfd fds[2] = {{client, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        ::poll(fds, 2, 5000);
-        const ssize_t n = fds[1].revents ? 0 : ::recv(client, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n <= 0)
-            break;
+    for (ssize_t n = 0;
+         !query.contains('\n') && (n = ::recv(client, buffer, sizeof buffer, 0)) > 0;)
         query.append(buffer, n);
-    }
-    const Response response = take({query.trimmed(), {}});
-    qint64 at = 0;
+    Response response;
     qsizetype n = 0;
-    if (begin(response))
-        while ((n = produce(response, at, buffer, sizeof buffer)) > 0
-            && ::send(client, buffer, size_t(n), MSG_NOSIGNAL) == n)
+    if (take({query.trimmed(), {}}, response))
+        for (qint64 at = 0; (n = produce(response, at, buffer, sizeof buffer)) > 0
+             && ::send(client, buffer, size_t(n), MSG_NOSIGNAL) == n;)
             at += n;
     ::close(client);
-}
-
-std::vector<FakeServer::Request> FakeServer::requests() const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_requests;
 }
 
 std::vector<QByteArray> FakeServer::targets() const

@@ -1,17 +1,16 @@
 #pragma once
 
-#include <condition_variable>
 #include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include <QByteArray>
 #include <QList>
 #include <QMetaType>
-#include <QPair>
 #include <QString>
+#include <QStringEncoder>
 
 struct MHD_Daemon;
 
@@ -45,39 +44,48 @@ public:
     // port 0: a free one.
     FakeServer(Protocol protocol, const char* address, quint16 port = 0);
     ~FakeServer();
-    FakeServer(const FakeServer&) = delete;
-    FakeServer& operator=(const FakeServer&) = delete;
 
     quint16 port() const { return m_port; }
-    QString base() const; // http://address:port
-    // Answers requests for key (an HTTP path, up to '?', or a whois query). Others get the
-    // fallback: a 404 page over HTTP, nothing over whois.
-    void route(const QByteArray& key, Response response);
+    QString base() const { return QStringLiteral("http://%1:%2").arg(m_address).arg(m_port); }
+    // Answers requests for key (a path or query, up to '?'). Others get the fallback: a 404 page
+    // over HTTP, nothing over whois.
+    void route(const QByteArray& key, Response response)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_routes[key] = std::move(response);
+    }
     void answer(const QByteArray& query, const QByteArray& text) { route(query, {200, text}); }
     void fallback(Response response) { route({}, std::move(response)); }
     void fallback(const QByteArray& text) { route({}, {200, text}); }
-    std::vector<Request> requests() const;
+    std::vector<Request> requests() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_requests;
+    }
     std::vector<QByteArray> targets() const;
     std::vector<QByteArray> queries() const { return targets(); }
 
-    // For the server's threads.
-    Response take(const Request& request);
-    bool begin(const Response& response); // false: stopped before the body
+    // For the server's threads. take: records the request, gives its row once its manner's wait
+    // is over; false when the server stopped meanwhile. produce: the body's bytes from at; 0 at
+    // its end, -1 once the server stops.
+    bool take(const Request& request, Response& response);
     qsizetype produce(const Response& response, qint64 at, char* buffer, qsizetype max);
 
 private:
     void serve(int client);
-    bool waitForStop(std::chrono::milliseconds most);
+    // true: the server stops.
+    bool waitForStop(std::chrono::milliseconds most) const
+    {
+        return std::shared_future(m_stopped).wait_for(most) == std::future_status::ready;
+    }
 
-    const Protocol m_protocol;
-    const QByteArray m_address;
+    const QString m_address;
     quint16 m_port = 0;
     MHD_Daemon* m_daemon = nullptr;
     int m_listener = -1;
-    int m_wake[2] = {-1, -1};
     mutable std::mutex m_mutex;
-    std::condition_variable m_stopped;
-    bool m_stopping = false;
+    std::promise<void> m_stop;
+    const std::shared_future<void> m_stopped = m_stop.get_future().share();
     std::map<QByteArray, Response> m_routes;
     std::vector<Request> m_requests;
     std::vector<std::thread> m_threads;
@@ -85,16 +93,12 @@ private:
 };
 
 // The two kinds by the names the tests use.
-struct TestHttpServer : FakeServer
+template <FakeServer::Protocol kind> struct FakeOf : FakeServer
 {
-    explicit TestHttpServer(const char* at = "127.0.0.1") : FakeServer(Protocol::Http, at) { }
+    explicit FakeOf(const char* at = "127.0.0.1", quint16 port = 0) : FakeServer(kind, at, port) { }
 };
-struct FakeWhoisServer : FakeServer
-{
-    explicit FakeWhoisServer(const char* at, quint16 port = 0)
-        : FakeServer(Protocol::Whois, at, port)
-    { }
-};
+using TestHttpServer = FakeOf<FakeServer::Protocol::Http>;
+using FakeWhoisServer = FakeOf<FakeServer::Protocol::Whois>;
 using Manner = FakeServer::Manner;
 Q_DECLARE_METATYPE(FakeServer::Response)
 
@@ -109,7 +113,8 @@ HttpGot httpRequest(const QString& url, const char* method = "GET",
     const QList<QByteArray>& headers = {}, long timeoutMs = 30000);
 
 // text encoded as GBK, the whois service's code page.
-QByteArray gbk(const QString& text);
+inline const auto gbk = [](const QString& text) { return QStringEncoder("GBK").encode(text); };
 // A fixture file of tests/whois or tests/rdap.
-QByteArray whoisFixture(const char* name);
-QByteArray rdapFixture(const char* name);
+QByteArray fixtureFile(const char* folder, const char* name);
+inline const auto whoisFixture = [](const char* name) { return fixtureFile(WHOIS_FIXTURES, name); };
+inline const auto rdapFixture = [](const char* name) { return fixtureFile(RDAP_FIXTURES, name); };
