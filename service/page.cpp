@@ -15,6 +15,8 @@ QString stateMessage(Outcome outcome)
     switch (outcome) {
     case Outcome::NotRegistered:
         return QStringLiteral("该域名尚未注册");
+    case Outcome::Reserved:
+        return QStringLiteral("该域名已被注册局保留");
     case Outcome::NotADomain:
         return QStringLiteral("这不是可以查询的域名");
     case Outcome::RateLimited:
@@ -27,10 +29,15 @@ QString stateMessage(Outcome outcome)
     return {};
 }
 
-QString dateText(const QDateTime& date)
+// China Standard Time (UTC+8), the readers' zone, when the date's zone is known; as written when
+// it is not, for a time converted from a guessed zone would be wrong by hours.
+QString dateText(const RecordDate& date)
 {
-    return date.isValid() ? date.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                          : QString();
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    if (!date.isValid())
+        return {};
+    return date.zoned ? date.at.toOffsetFromUtc(8 * 3600).toString(format)
+                      : date.at.toString(format);
 }
 
 struct Values
@@ -70,9 +77,10 @@ QString versionTwoText(const QString& domain, const Values& v)
     for (const QString& server : v.nameServers)
         text += QStringLiteral("Name Server: %1\r\n").arg(server);
     text
-        += QStringLiteral("Creation Date: %1\r\nExpiration Date: %2\r\n\r\n"
-                          ">>> Last update of whois database: %3 UTC <<<\r\n\r\n"
-                          "注册人和邮箱不公开。日期为协调世界时（UTC）。\r\n")
+        += QStringLiteral(
+            "Creation Date: %1\r\nExpiration Date: %2\r\n\r\n"
+            ">>> Last update of whois database: %3 UTC <<<\r\n\r\n"
+            "注册人和邮箱不公开。日期为北京时间（UTC+8），注册局未注明时区的按原样。\r\n")
                .arg(v.created, v.expires,
                    QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     return text;
@@ -90,7 +98,8 @@ QString otherText(const QString& domain, const Values& v)
                 .arg(v.created, v.expires);
     text += v.server.isEmpty()
         ? QStringLiteral("本服务按注册局的回答显示查询结果。\r\n")
-        : QStringLiteral("以上信息来自 %1，日期为协调世界时（UTC）。\r\n").arg(v.server);
+        : QStringLiteral("以上信息来自 %1，日期为北京时间（UTC+8），注册局未注明时区的按原样。\r\n")
+              .arg(v.server);
     return text;
 }
 
@@ -159,6 +168,7 @@ Reply whoisPage(const QString& domain, const LookupResult& result)
         reply.maxAgeSeconds = 15 * 60;
         break;
     case Outcome::NotRegistered:
+    case Outcome::Reserved:
         reply.maxAgeSeconds = 5 * 60;
         break;
     case Outcome::NotADomain:

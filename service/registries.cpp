@@ -136,8 +136,7 @@ LookupResult Registries::overPort43(const QString& domain, Deadline deadline)
         result.outcome = *registry.failure;
         return result;
     }
-    const WhoisReading reading
-        = readWhoisAnswer(decodeWhoisAnswer(*server, registry.answer), formatForTld(tld));
+    const WhoisReading reading = readAnswerFrom(*server, domain, registry.answer);
     result.outcome = reading.outcome;
     result.record = reading.record;
     if (reading.outcome == Outcome::Unavailable)
@@ -151,8 +150,7 @@ LookupResult Registries::overPort43(const QString& domain, Deadline deadline)
         const Asked registrar
             = ask(referral, 43, whoisQueryFor(referral, domain), false, deadline, result);
         if (!registrar.failure) {
-            const WhoisReading more
-                = readWhoisAnswer(decodeWhoisAnswer(referral, registrar.answer), registrarFormat());
+            const WhoisReading more = readAnswerFrom(referral, domain, registrar.answer);
             if (more.outcome == Outcome::Registered)
                 result.record.fillFrom(more.record);
         }

@@ -2,26 +2,18 @@
 
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringDecoder>
-#include <QTimeZone>
 
 namespace {
 
-// Field names as the registries print them; compared without case.
+// Only what differs: the zone of times written without one, where the registry documents it.
 const std::vector<WhoisFormat> kFormats = {
-    {"ICANN", {}, {"Registrar", "Sponsoring Registrar"}, {"Creation Date"},
-        {"Registry Expiry Date", "Registrar Registration Expiration Date", "Expiration Date"},
-        {"Registrant Name"}, {"Registrant Organization"}, {"Registrant Email"}, {"Name Server"},
-        {"Registrar WHOIS Server"}, 0},
-    {"CNNIC", {"cn"}, {"Sponsoring Registrar"}, {"Registration Time"}, {"Expiration Time"},
-        {"Registrant"}, {}, {"Registrant Contact Email"}, {"Name Server"}, {}, 8 * 60},
-    {"Nominet", {"uk"}, {"Registrar"}, {"Registered on"}, {"Expiry date"}, {"Registrant"}, {}, {},
-        {"Name servers"}, {}, 0},
-    {"JPRS", {"jp"}, {}, {"Created on", "Registered Date"}, {"Expires on"}, {"Registrant"},
-        {"Organization"}, {}, {"Name Server"}, {}, 9 * 60},
-    {"DENIC", {"de"}, {}, {}, {}, {}, {}, {}, {"Nserver"}, {}, 60},
-    {"TCI", {"ru", "su", "xn--p1ai"}, {"registrar"}, {"created"}, {"paid-till"}, {"person"},
-        {"org"}, {"e-mail"}, {"nserver"}, {}, 0},
+    {"通用", {}, {}, std::nullopt},
+    {"CNNIC", {"whois.cnnic.cn", "whois.cnnic.net.cn"}, {"cn", "xn--fiqs8s", "xn--fiqz9s"}, 8 * 60},
+    {"JPRS", {"whois.jprs.jp"}, {"jp"}, 9 * 60},
+    {"TWNIC", {"whois.twnic.net.tw"}, {"tw", "xn--kpry57d", "xn--kprw13d"}, 8 * 60},
+    {"HKIRC", {"whois.hkirc.hk"}, {"hk", "xn--j6w193g"}, 8 * 60},
 };
 
 // Servers that want more than the bare name, or answer in a charset of their own.
@@ -41,20 +33,93 @@ const ServerRow kServers[] = {
     {"whois.nic.ru", "%1", "KOI8-R"},
 };
 
-// Said in place of data, looked for without case in answers that hold no domain data.
+// The common vocabulary of whois answers, as keys are normalised: lower case, "-" and "_" as
+// blanks, parentheses and trailing dots dropped.
+using Words = QSet<QString>;
+const Words kRegistrarKeys = {"registrar", "sponsoring registrar", "registrar name",
+    "registrar organization", "registrar organisation", "authorized agency",
+    "registration service provider", "registrar of record", "注册商", "注册服务机构",
+    "所属注册服务机构", "sponsoring registrar name"};
+const Words kRegistrantKeys
+    = {"registrant name", "registrant contact name", "registrant", "holder name", "holder",
+        "owner name", "owner", "domain holder", "domain owner", "registrant person", "person",
+        "registrant's name", "titular", "所有者", "注册人", "域名持有者", "注册者"};
+const Words kRegistrantOrgKeys = {"registrant organization", "registrant organisation",
+    "registrant org", "registrant company", "holder organization", "owner organization", "org"};
+const Words kRegistrantEmailKeys
+    = {"registrant email", "registrant e mail", "registrant contact email", "holder email",
+        "owner email", "registrant's email", "注册人邮箱", "联系人邮箱"};
+// Keys whose value names the registrant's contact object elsewhere in the answer.
+const Words kRegistrantHandleKeys = {"holder c", "owner c", "registrant c", "registrant handle",
+    "holder handle", "registrant id", "registrant contact id", "registrant contact"};
+// Keys that name a contact object, and those that hold its name, organisation and e-mail.
+const Words kHandleKeys = {"nic hdl", "nic hdl br", "handle", "contact", "contactid", "contact id",
+    "nic handle", "id", "registrar"};
+const QStringList kNameKeys = {"name", "personname", "person", "contact", "contact name",
+    "full name", "registrant name", "nombre"};
+const QStringList kOrgKeys = {"organization", "organisation", "org", "company", "company name",
+    "company english name", "registrant organization", "organization name"};
+const Words kEmailKeys = {"email", "e mail", "email address", "contact email", "mail"};
+const Words kCreatedKeys = {"creation date", "created", "created on", "created date", "registered",
+    "registered on", "registration date", "registration time", "registered date",
+    "domain registration date", "domain created", "record created", "record created on",
+    "first registration date", "commencement date", "domain name commencement date", "activated",
+    "registration", "created at", "date created", "domain record activated", "creation",
+    "registered at", "注册时间", "注册日期", "登録年月日", "domain create date"};
+const Words kExpiresKeys = {"registry expiry date", "registrar registration expiration date",
+    "expiration date", "expiry date", "expiry", "expires", "expires on", "expire", "expire date",
+    "expiration time", "paid till", "valid until", "validity", "renewal date", "record expires on",
+    "domain expires", "expiration", "expires at", "date expires", "domain expiration date",
+    "expiry time", "过期时间", "到期时间", "到期日期", "有効期限", "free date"};
+const Words kNameServerKeys = {"name server", "nameserver", "nserver", "name servers",
+    "nameservers", "dns", "hostname", "host name", "domain nameservers", "ns"};
+const Words kStatusKeys = {"status", "domain status", "state", "registration status", "epp status",
+    "query status", "statut"};
+const Words kDomainKeys = {"domain", "domain name", "domainname", "server name", "name"};
+// Labels written before their value without a colon ("Record expires on 2027-06-10").
+const QStringList kSpacedLabels = {"record expires on", "record created on", "registered on",
+    "expires on", "created on", "expiry date", "registration date"};
+
+const Words kRegistrantSections = {"registrant", "holder", "owner", "domain holder",
+    "holder of domain name", "registrant contact information", "registrant contact",
+    "registrant information", "domain owner", "owner contact", "holder contact",
+    "organization using domain name", "titular", "contact information", "registrant details"};
+const Words kRegistrarSections = {"registrar", "registrar information", "sponsoring registrar",
+    "registrar details", "registrar contact"};
+// Section names that hold someone's contact, whose dates are not the domain's.
+const QStringList kContactWords
+    = {"registrant", "holder", "owner", "registrar", "contact", "admin", "tech", "billing"};
+
+// Said in place of data. A not-found phrase decides before any other; the others count only
+// outside comments and terms of use, in answers that state no domain.
 const char* const kRateLimited[] = {"limit exceeded", "exceeded the maximum", "queries exceeded",
     "allowed queries", "query rate", "too many", "quota exceeded", "rate limit",
     "access control limit", "try again later"};
 const char* const kNotFound[] = {"no match", "not found", "no data found", "no entries found",
-    "no matching record", "status: free", "no object found", "does not exist",
-    "not been registered", "is available for registration"};
+    "no matching record", "no object found", "does not exist", "not been registered",
+    "is available for registration", "is not registered", "not registered", "is free",
+    "no information available", "not known", "no found", "nothing found", "does not have any data",
+    "no such domain", "no records matching", "do not have an entry", "available for registration",
+    "没有找到", "未注册", "无匹配"};
+const char* const kReserved[] = {"reserved", "prohibited", "unassignable", "blocked",
+    "cannot be registered", "not available for registration", "保留", "禁止注册", "禁止"};
+const char* const kFreeStatus[] = {"free", "available", "not registered", "no object", "not found"};
+const char* const kReservedStatus[] = {"reserved", "unassignable", "blocked", "prohibited name"};
+const char* const kTermsWords[] = {"terms", "conditions", "copyright", "by submitting", "agree",
+    "you may not", "lawful", "disclaimer", "notice", "policy", "permission"};
 const char* const kWithheld[]
     = {"redacted", "privacy service", "not disclosed", "data protected", "non-public", "not public",
         "withheld", "gdpr", "private person", "statutory masking", "rdds service"};
 
-// Zones named after a time, in minutes east of UTC.
-const QHash<QString, int> kZones = {{"Z", 0}, {"UTC", 0}, {"GMT", 0}, {"JST", 9 * 60},
-    {"KST", 9 * 60}, {"CST", 8 * 60}, {"MSK", 3 * 60}, {"CET", 60}, {"CEST", 120}};
+// Zones named after a time, in minutes east of UTC; names used for more than one zone (CST,
+// IST, BST) are left out, so their times show as written.
+const QHash<QString, int> kZones = {{"Z", 0}, {"UTC", 0}, {"GMT", 0}, {"UT", 0}, {"WET", 0},
+    {"WEST", 60}, {"CET", 60}, {"CEST", 120}, {"MET", 60}, {"MEST", 120}, {"EET", 120},
+    {"EEST", 180}, {"MSK", 180}, {"JST", 540}, {"KST", 540}, {"HKT", 480}, {"SGT", 480},
+    {"AWST", 480}, {"ACST", 570}, {"ACDT", 630}, {"AEST", 600}, {"AEDT", 660}, {"NZST", 720},
+    {"NZDT", 780}, {"EST", -300}, {"EDT", -240}, {"CDT", -300}, {"MST", -420}, {"MDT", -360},
+    {"PST", -480}, {"PDT", -420}, {"AKST", -540}, {"AKDT", -480}, {"HST", -600}, {"BRT", -180},
+    {"BRST", -120}, {"ART", -180}};
 
 const QStringList kMonths
     = {"jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
@@ -71,7 +136,7 @@ const ServerRow* serverRow(const QString& host)
 template <class Phrases> bool containsAny(const QString& text, const Phrases& phrases)
 {
     for (const char* phrase : phrases) {
-        if (text.contains(QLatin1String(phrase), Qt::CaseInsensitive))
+        if (text.contains(QString::fromUtf8(phrase), Qt::CaseInsensitive))
             return true;
     }
     return false;
@@ -85,44 +150,470 @@ int indentOf(const QString& line)
     return n;
 }
 
-// Every "key: value" and "[key] value" of an answer, keys in lower case. A key with nothing after
-// it takes the more deeply indented lines below it as its values (Nominet's blocks).
-QHash<QString, QStringList> fieldsOf(const QString& text)
+// A key as the vocabulary holds it; empty when the text is no key.
+QString normalisedKey(QString key)
 {
-    static const QRegularExpression bracket(
-        QStringLiteral("^(?:[a-z]\\.\\s*)?\\[([^\\]]+)\\]\\s*(.*)$"));
-    static const QRegularExpression colon(QStringLiteral("^([^:\\[]{1,60}?)\\s*:\\s*(.*)$"));
-    QHash<QString, QStringList> fields;
-    const QStringList lines = text.split(u'\n');
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString line = lines[i].trimmed();
-        if (line.isEmpty() || line.startsWith(u'%') || line.startsWith(u'#'))
-            continue;
-        QRegularExpressionMatch match = bracket.match(line);
-        if (!match.hasMatch())
-            match = colon.match(line);
-        if (!match.hasMatch())
-            continue;
-        const QString key = match.captured(1).simplified().toLower();
-        const QString value = match.captured(2).trimmed();
-        QStringList& values = fields[key];
-        if (!value.isEmpty()) {
-            values << value;
-            continue;
-        }
-        const int indent = indentOf(lines[i]);
-        for (qsizetype j = i + 1;
-             j < lines.size() && !lines[j].trimmed().isEmpty() && indentOf(lines[j]) > indent; ++j)
-            values << lines[j].trimmed();
+    qsizetype open;
+    while ((open = key.indexOf(u'(')) >= 0) {
+        const qsizetype close = key.indexOf(u')', open);
+        if (close < 0)
+            return {};
+        key.remove(open, close - open + 1);
     }
-    return fields;
+    key.replace(u'-', u' ').replace(u'_', u' ');
+    while (key.endsWith(u'.') || key.endsWith(u' ') || key.endsWith(u'\t'))
+        key.chop(1);
+    key = key.simplified().toLower();
+    if (key.isEmpty() || key.size() > 60 || !key[0].isLetter() || key.contains(u',')
+        || key.count(u' ') > 5)
+        return {};
+    return key;
 }
 
+bool isHandle(const QString& value)
+{
+    static const QRegularExpression handle(
+        QStringLiteral("^(?=[^ ]*\\d)[A-Za-z0-9][A-Za-z0-9_.-]{1,39}$"));
+    return handle.match(value).hasMatch();
+}
+
+// What a value says once registries' decorations are gone: "[Tag = X]", a trailing "(URL)" or
+// "(R37-LROR)", a "#1234" reference.
 QString cleaned(QString value)
 {
-    static const QRegularExpression tag(QStringLiteral("\\s*\\[Tag = [^\\]]*\\]$"));
-    return value.remove(tag).simplified();
+    static const QRegularExpression tag(QStringLiteral("\\s*\\[Tag = [^\\]]*\\]\\s*$"));
+    static const QRegularExpression aside(
+        QStringLiteral("\\s*\\((?:[^()]*(?:https?:|www\\.)[^()]*|[A-Z0-9]+-[A-Z0-9-]+)\\)\\s*$"));
+    value.remove(tag).remove(aside);
+    return value.simplified();
 }
+
+struct Entry
+{
+    QString section; // the block's normalised header, empty at the top
+    QString key; // normalised; empty for a value line under a header
+    QString value;
+    int paragraph;
+};
+
+// An answer as entries, in one pass: "key: value", "[key] value", "key....: value", a header
+// ("Registrant:", "Registrant") with the lines under it, indented or not.
+struct Parsed
+{
+    std::vector<Entry> entries;
+    // Lines outside comments and terms of use, for phrases that must not be read there.
+    QString plain;
+};
+
+std::optional<std::pair<QString, QString>> keyValue(const QString& line)
+{
+    if (line.startsWith(u'[') || (line.size() > 3 && line[1] == u'.' && line.contains(u'['))) {
+        const qsizetype open = line.indexOf(u'[');
+        const qsizetype close = line.indexOf(u']', open);
+        if (close < 0 || open > 3 || line.at(open + 1) == u' ')
+            return std::nullopt;
+        const QString key = normalisedKey(line.mid(open + 1, close - open - 1));
+        if (key.isEmpty())
+            return std::nullopt;
+        return std::pair {key, line.mid(close + 1).trimmed()};
+    }
+    const qsizetype limit = std::min<qsizetype>(line.size(), 200);
+    for (qsizetype i = 0; i < limit; ++i) {
+        const QChar c = line[i];
+        if (c != u':' && c != QChar(0xFF1A))
+            continue;
+        if (i > 0 && line[i - 1].isDigit() && i + 1 < line.size() && line[i + 1].isDigit())
+            continue; // a time
+        if (line.mid(i + 1, 2) == QLatin1String("//"))
+            return std::nullopt;
+        const QString key = normalisedKey(line.left(i));
+        if (key.isEmpty())
+            return std::nullopt;
+        return std::pair {key, line.mid(i + 1).trimmed()};
+    }
+    for (const QString& label : kSpacedLabels) {
+        if (line.size() > label.size() + 1 && line.startsWith(label, Qt::CaseInsensitive)
+            && line[label.size()].isSpace())
+            return std::pair {label, line.mid(label.size()).trimmed()};
+    }
+    return std::nullopt;
+}
+
+bool isComment(const QString& line)
+{
+    return line.startsWith(u'%') || line.startsWith(u'#') || line.startsWith(u'*')
+        || line.startsWith(QLatin1String(">>>")) || line.startsWith(QLatin1String("--"))
+        || line.startsWith(QLatin1String("[ "));
+}
+
+// A line that names a block without a colon: "Registrant", "Technical Contacts".
+bool looksLikeHeader(const QString& line)
+{
+    return line.size() <= 40 && line[0].isLetter() && line.count(u' ') <= 4
+        && line.back().isLetter() && !line.contains(u'@') && !line.contains(u'.');
+}
+
+Parsed parse(const QString& text)
+{
+    Parsed parsed;
+    const QStringList lines = text.split(u'\n');
+    QString section;
+    int sectionIndent = -1;
+    bool sectionHasKeys = false;
+    int paragraph = 0;
+    QString paragraphText;
+    const auto endParagraph = [&] {
+        if (!containsAny(paragraphText, kTermsWords))
+            parsed.plain += paragraphText;
+        paragraphText.clear();
+        ++paragraph;
+    };
+    const auto nextLine = [&lines](qsizetype i) -> const QString* {
+        for (++i; i < lines.size(); ++i) {
+            if (!lines[i].trimmed().isEmpty())
+                return &lines[i];
+        }
+        return nullptr;
+    };
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QString line = lines[i];
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        const QString trimmed = line.trimmed();
+        const int indent = indentOf(line);
+        if (trimmed.isEmpty() || isComment(trimmed)) {
+            if (sectionIndent >= 0 && indent <= sectionIndent && !section.isEmpty()) {
+                // A block whose lines are not indented ends at a blank line.
+                bool indentedBody = false;
+                if (const QString* next = nextLine(i))
+                    indentedBody = indentOf(*next) > sectionIndent;
+                if (!indentedBody)
+                    section.clear();
+            }
+            endParagraph();
+            continue;
+        }
+        paragraphText += trimmed + u'\n';
+        if (!section.isEmpty() && indent < sectionIndent)
+            section.clear();
+        const auto pair = keyValue(trimmed);
+        const bool inside = !section.isEmpty() && indent > sectionIndent;
+        if (pair && pair->second.isEmpty()) {
+            // A key with nothing after it heads a block, unless it is a field left empty among
+            // its kind ("Registrant Fax:" then "Registrant Email:").
+            bool header = true;
+            if (const QString* next = nextLine(i)) {
+                const auto after = keyValue(next->trimmed());
+                header = indentOf(*next) > indent || !after
+                    || after->first.section(u' ', 0, 0) != pair->first.section(u' ', 0, 0);
+            }
+            if (header && !inside) {
+                section = pair->first;
+                sectionIndent = indent;
+                sectionHasKeys = false;
+                endParagraph();
+            }
+            continue;
+        }
+        if (pair) {
+            parsed.entries.push_back({section, pair->first, cleaned(pair->second), paragraph});
+            sectionHasKeys = sectionHasKeys || !section.isEmpty();
+            continue;
+        }
+        const bool flatBlockGoesOn = !section.isEmpty() && indent == sectionIndent;
+        if (looksLikeHeader(trimmed) && !inside && (!flatBlockGoesOn || sectionHasKeys)) {
+            if (const QString* next = nextLine(i); next && keyValue(next->trimmed())) {
+                section = normalisedKey(trimmed);
+                sectionIndent = indent;
+                sectionHasKeys = false;
+                endParagraph();
+                continue;
+            }
+        }
+        if (!section.isEmpty())
+            parsed.entries.push_back({section, {}, cleaned(trimmed), paragraph});
+    }
+    endParagraph();
+    return parsed;
+}
+
+bool isContactSection(const QString& section)
+{
+    for (const QString& word : kContactWords) {
+        if (section.contains(word))
+            return true;
+    }
+    return false;
+}
+
+bool isNameServerSection(const QString& section)
+{
+    return section.contains(QLatin1String("name server"))
+        || section.contains(QLatin1String("nameserver")) || section == QLatin1String("dns");
+}
+
+// A registrar or registrant value that names nobody ("No registrar listed.", "-").
+bool isNoName(const QString& value)
+{
+    static const QRegularExpression none(
+        QStringLiteral("^(?:-+|n/?a|none|not? .*|no registrar.*|unknown)$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return value.isEmpty() || none.match(value).hasMatch();
+}
+
+class Reader
+{
+public:
+    Reader(const QString& text, const WhoisFormat& format, const QString& domain)
+        : m_text(text), m_parsed(parse(text)), m_format(format)
+    {
+        const auto& e = m_parsed.entries;
+        // An answer listing other objects before the one asked for (Verisign's "Server Name"s)
+        // is read from that one on.
+        qsizetype from = 0;
+        int starts = 0;
+        for (qsizetype i = 0; i < qsizetype(e.size()); ++i) {
+            if (e[i].key == QLatin1String("server name")
+                || e[i].key == QLatin1String("domain name")) {
+                ++starts;
+                if (!domain.isEmpty() && from == 0
+                    && e[i].value.compare(domain, Qt::CaseInsensitive) == 0)
+                    from = i;
+            }
+        }
+        if (starts > 1 && from > 0)
+            m_parsed.entries.erase(m_parsed.entries.begin(), m_parsed.entries.begin() + from);
+        for (const Entry& entry : m_parsed.entries) {
+            if (kHandleKeys.contains(entry.key) && isHandle(entry.value))
+                m_byHandle.insert(entry.value.toLower(), entry.paragraph);
+            if (kDomainKeys.contains(entry.key) && entry.section.isEmpty())
+                m_domainParagraphs.insert(entry.paragraph);
+            if (kHandleKeys.contains(entry.key) && entry.key != QLatin1String("registrar")
+                && entry.key != QLatin1String("contact"))
+                m_contactParagraphs.insert(entry.paragraph);
+        }
+    }
+
+    WhoisReading read()
+    {
+        WhoisReading reading;
+        DomainRecord& r = reading.record;
+        r.registrar = registrar();
+        r.registrant = registrant();
+        r.email = email();
+        r.created = date(kCreatedKeys);
+        r.expires = date(kExpiresKeys);
+        reading.lacksRegistrant = !m_registrantStated;
+        for (const Entry& entry : m_parsed.entries) {
+            const bool listed = entry.key.isEmpty() ? isNameServerSection(entry.section) : false;
+            if (!listed && !kNameServerKeys.contains(entry.key))
+                continue;
+            if (!entry.key.isEmpty() && !isNameServerSection(entry.section)
+                && (entry.key == QLatin1String("hostname")
+                    || entry.key == QLatin1String("host name")))
+                continue;
+            QString host = entry.value.section(u' ', 0, 0).toLower();
+            while (host.endsWith(u'.'))
+                host.chop(1);
+            if (host.contains(u'.') && !r.nameServers.contains(host))
+                r.nameServers << host;
+        }
+        for (const Entry& entry : m_parsed.entries) {
+            if (entry.key == QLatin1String("registrar whois server")
+                || entry.key == QLatin1String("whois server")) {
+                reading.referral = entry.value.section(u' ', 0, 0);
+                break;
+            }
+        }
+        reading.outcome = outcome(r);
+        return reading;
+    }
+
+private:
+    // The first usable value of the first entry that matches, in the answer's order.
+    template <class Match> QString first(Match match) const
+    {
+        for (const Entry& entry : m_parsed.entries) {
+            if (match(entry) && !entry.value.isEmpty())
+                return entry.value;
+        }
+        return {};
+    }
+
+    // A contact object's value under the first of keys, found by the object's handle.
+    QString byHandle(const QString& handle, const QStringList& keys) const
+    {
+        const auto found = m_byHandle.constFind(handle.toLower());
+        if (found == m_byHandle.cend())
+            return {};
+        for (const QString& key : keys) {
+            const QString value = first([&](const Entry& e) {
+                return e.paragraph == *found && e.key == key && !isWithheld(e.value);
+            });
+            if (!value.isEmpty())
+                return value;
+        }
+        return {};
+    }
+
+    QString inSections(const Words& sections, const QStringList& keys, bool bare) const
+    {
+        for (const QString& key : keys) {
+            const QString value = first([&](const Entry& e) {
+                return sections.contains(e.section) && e.key == key && !isWithheld(e.value)
+                    && !isHandle(e.value);
+            });
+            if (!value.isEmpty())
+                return value;
+        }
+        if (!bare)
+            return {};
+        return first([&](const Entry& e) {
+            return sections.contains(e.section) && e.key.isEmpty() && !isWithheld(e.value);
+        });
+    }
+
+    QString registrar() const
+    {
+        for (const Entry& entry : m_parsed.entries) {
+            if (!kRegistrarKeys.contains(entry.key) || isNoName(entry.value))
+                continue;
+            if (isHandle(entry.value)) {
+                const QString name = byHandle(entry.value, kOrgKeys + kNameKeys);
+                return name.isEmpty() ? entry.value : name;
+            }
+            return entry.value;
+        }
+        const QString named = inSections(kRegistrarSections, kOrgKeys + kNameKeys, true);
+        return isNoName(named) ? QString() : named;
+    }
+
+    QString registrant()
+    {
+        const QStringList names = kNameKeys;
+        for (const Words* keys : {&kRegistrantKeys, &kRegistrantOrgKeys}) {
+            for (const Entry& entry : m_parsed.entries) {
+                if (!keys->contains(entry.key))
+                    continue;
+                // "org" and "person" alone belong to the domain only in its own paragraph.
+                const bool generic
+                    = entry.key == QLatin1String("org") || entry.key == QLatin1String("person");
+                if (generic && !m_domainParagraphs.contains(entry.paragraph))
+                    continue;
+                m_registrantStated = true;
+                if (isNoName(entry.value) || isWithheld(entry.value))
+                    continue;
+                if (isHandle(entry.value) && !generic) {
+                    m_registrantHandle = entry.value;
+                    const QString name = byHandle(entry.value, names + kOrgKeys);
+                    if (!name.isEmpty())
+                        return name;
+                    continue;
+                }
+                return entry.value;
+            }
+        }
+        for (const Entry& entry : m_parsed.entries) {
+            if (kRegistrantSections.contains(entry.section))
+                m_registrantStated = true;
+            if (kRegistrantHandleKeys.contains(entry.key) && isHandle(entry.value)) {
+                m_registrantStated = true;
+                if (m_registrantHandle.isEmpty())
+                    m_registrantHandle = entry.value;
+            }
+        }
+        const QString inSection = inSections(kRegistrantSections, names + kOrgKeys, true);
+        if (!inSection.isEmpty())
+            return inSection;
+        // JPRS's "[Organization]" and the like: the domain's own paragraph.
+        const QString own = first([&](const Entry& e) {
+            return e.section.isEmpty() && m_domainParagraphs.contains(e.paragraph)
+                && (e.key == QLatin1String("organization")
+                    || e.key == QLatin1String("organisation"))
+                && !isWithheld(e.value);
+        });
+        if (!own.isEmpty())
+            return own;
+        return m_registrantHandle.isEmpty() ? QString()
+                                            : byHandle(m_registrantHandle, names + kOrgKeys);
+    }
+
+    QString email()
+    {
+        const auto address = [](const QString& v) { return isEmailAddress(v) && !isWithheld(v); };
+        QString found = first([&](const Entry& e) {
+            return kRegistrantEmailKeys.contains(e.key) && address(e.value);
+        });
+        for (const Entry& entry : m_parsed.entries) {
+            if (kRegistrantEmailKeys.contains(entry.key))
+                m_registrantStated = true;
+        }
+        if (found.isEmpty()) {
+            found = first([&](const Entry& e) {
+                return kRegistrantSections.contains(e.section) && kEmailKeys.contains(e.key)
+                    && address(e.value);
+            });
+        }
+        if (found.isEmpty() && !m_registrantHandle.isEmpty()) {
+            const QString byIt = byHandle(m_registrantHandle, {"e mail", "email"});
+            if (address(byIt))
+                found = byIt;
+        }
+        return found;
+    }
+
+    RecordDate date(const Words& keys) const
+    {
+        for (const Entry& entry : m_parsed.entries) {
+            if (!keys.contains(entry.key) || isContactSection(entry.section)
+                || m_contactParagraphs.contains(entry.paragraph))
+                continue;
+            const RecordDate date = parseWhoisDate(entry.value, m_format.utcOffsetMinutes);
+            if (date.isValid())
+                return date;
+        }
+        return {};
+    }
+
+    Outcome outcome(const DomainRecord& r) const
+    {
+        bool active = false;
+        for (const Entry& entry : m_parsed.entries) {
+            if (!kStatusKeys.contains(entry.key) || entry.value.isEmpty()
+                || isContactSection(entry.section))
+                continue;
+            const QString status = entry.value.toLower();
+            if (containsAny(status, kReservedStatus))
+                return Outcome::Reserved;
+            if (containsAny(status, kFreeStatus) || containsAny(status, kNotFound))
+                return Outcome::NotRegistered;
+            active = true;
+        }
+        if (active || !r.registrar.isEmpty() || r.created.isValid() || r.expires.isValid()
+            || !r.nameServers.isEmpty() || !r.registrant.isEmpty() || !r.email.isEmpty())
+            return Outcome::Registered;
+        // No domain stated: a not-found phrase decides (in comments too), then phrases outside
+        // comments and terms of use.
+        if (containsAny(m_text, kNotFound))
+            return Outcome::NotRegistered;
+        QString plain = m_parsed.plain;
+        plain.remove(QStringLiteral("rights reserved"), Qt::CaseInsensitive);
+        if (containsAny(plain, kReserved))
+            return Outcome::Reserved;
+        if (containsAny(plain, kRateLimited))
+            return Outcome::RateLimited;
+        return Outcome::Unavailable;
+    }
+
+    const QString& m_text;
+    Parsed m_parsed;
+    const WhoisFormat& m_format;
+    QHash<QString, int> m_byHandle; // a contact's handle, lower case, to its paragraph
+    QSet<int> m_domainParagraphs;
+    QSet<int> m_contactParagraphs;
+    QString m_registrantHandle;
+    bool m_registrantStated = false;
+};
 
 } // namespace
 
@@ -131,18 +622,17 @@ const std::vector<WhoisFormat>& whoisFormats()
     return kFormats;
 }
 
-const WhoisFormat& registrarFormat()
+const WhoisFormat& formatFor(const QString& server, const QString& tld)
 {
-    return kFormats.front();
-}
-
-const WhoisFormat& formatForTld(const QString& tld)
-{
+    for (const WhoisFormat& format : kFormats) {
+        if (format.servers.contains(server.toLower()))
+            return format;
+    }
     for (const WhoisFormat& format : kFormats) {
         if (format.tlds.contains(tld.toLower()))
             return format;
     }
-    return registrarFormat();
+    return kFormats.front();
 }
 
 QByteArray whoisQueryFor(const QString& server, const QString& domain)
@@ -167,50 +657,76 @@ QString decodeWhoisAnswer(const QString& server, const QByteArray& bytes)
     return QString::fromLatin1(bytes);
 }
 
-QDateTime parseWhoisDate(const QString& text, int utcOffsetMinutes)
+RecordDate parseWhoisDate(const QString& text, std::optional<int> registryOffsetMinutes)
 {
+    static const QString time = QStringLiteral(
+        "(?:[Tt\\s]+(\\d{1,2}):(\\d{2})(?::(\\d{2}))?(?:[.,]\\d+)?)?"
+        "\\s*\\(?\\s*([Zz](?![A-Za-z])|(?:UTC|GMT|UT)?\\s*[+-]\\d{1,2}(?::?\\d{2})?|[A-Z]{2,5}"
+        "(?![A-Za-z]))?");
+    // Year first (also "2007. 03. 02." and yyyymmdd), day first, month name first.
     static const QRegularExpression yearFirst(
-        QStringLiteral("^(\\d{4})[-/.](\\d{1,2})[-/.](\\d{1,2})(?:[T "
-                       "]+(\\d{1,2}):(\\d{2})(?::(\\d{2}))?(?:[.,]\\d+)?)?"
-                       "\\s*\\(?(Z|[A-Z]{3,4}|[+-]\\d{2}(?::?\\d{2})?)?\\)?"));
+        QStringLiteral("(?<!\\d)(\\d{4})(?:[-/.]\\s?(\\d{1,2})[-/.]\\s?(\\d{1,2})\\.?|(\\d{2})"
+                       "(\\d{2}))(?!\\d)")
+        + time);
     static const QRegularExpression dayFirst(
-        QStringLiteral("^(\\d{1,2})[-./ ]([A-Za-z]{3}|\\d{1,2})[a-z]*[-./ ](\\d{4})"
-                       "(?:[T "
-                       "]+(\\d{1,2}):(\\d{2})(?::(\\d{2}))?)?\\s*\\(?(Z|[A-Z]{3,4}|[+-]\\d{2}(?::?"
-                       "\\d{2})?)?\\)?"));
-    const QString value = text.trimmed();
-    int year = 0, month = 0, day = 0;
-    QRegularExpressionMatch match = yearFirst.match(value);
-    if (match.hasMatch()) {
+        QStringLiteral("(?<!\\d)(\\d{1,2})(?:st|nd|rd|th)?[-./\\s]+([A-Za-z]{3,9}|\\d{1,2})"
+                       "\\.?[-./\\s,]+(\\d{4})(?!\\d)")
+        + time);
+    static const QRegularExpression monthFirst(
+        QStringLiteral("\\b([A-Za-z]{3,9})\\.?\\s+(\\d{1,2})(?:st|nd|rd|th)?,?\\s+(\\d{4})(?!\\d)")
+        + time);
+    const QString value = text.left(120);
+    int year = 0, month = 0, day = 0, at = 0;
+    const auto monthOf = [](const QString& m) {
+        return m.at(0).isDigit() ? m.toInt() : int(kMonths.indexOf(m.left(3).toLower())) + 1;
+    };
+    QRegularExpressionMatch match;
+    if ((match = yearFirst.match(value)).hasMatch()) {
         year = match.captured(1).toInt();
-        month = match.captured(2).toInt();
-        day = match.captured(3).toInt();
+        const bool compact = match.captured(2).isEmpty();
+        month = match.captured(compact ? 4 : 2).toInt();
+        day = match.captured(compact ? 5 : 3).toInt();
+        at = 6;
     } else if ((match = dayFirst.match(value)).hasMatch()) {
-        year = match.captured(3).toInt();
-        const QString m = match.captured(2).toLower();
-        month = m.at(0).isDigit() ? m.toInt() : int(kMonths.indexOf(m)) + 1;
         day = match.captured(1).toInt();
+        month = monthOf(match.captured(2));
+        year = match.captured(3).toInt();
+        if (month > 12 && day <= 12) // month first after all (mm/dd/yyyy)
+            std::swap(day, month);
+        at = 4;
+    } else if ((match = monthFirst.match(value)).hasMatch()) {
+        month = monthOf(match.captured(1));
+        day = match.captured(2).toInt();
+        year = match.captured(3).toInt();
+        at = 4;
     } else {
         return {};
     }
     const QDate date(year, month, day);
-    if (!date.isValid())
+    if (!date.isValid() || month < 1)
         return {};
-    if (match.captured(4).isEmpty()) // a date alone stands for that day, whatever its zone
-        return QDateTime(date, QTime(0, 0), Qt::UTC);
-    const QTime time(
-        match.captured(4).toInt(), match.captured(5).toInt(), match.captured(6).toInt());
-    if (!time.isValid())
+    if (match.captured(at).isEmpty()) // a date alone is that day, whatever its zone
+        return {QDateTime(date, QTime(0, 0), Qt::UTC), false};
+    const QTime clock(
+        match.captured(at).toInt(), match.captured(at + 1).toInt(), match.captured(at + 2).toInt());
+    if (!clock.isValid())
         return {};
-    int offset = utcOffsetMinutes;
-    const QString zone = match.captured(7);
-    if (zone.startsWith(u'+') || zone.startsWith(u'-')) {
-        const QString digits = zone.mid(1).remove(u':');
-        offset = (digits.left(2).toInt() * 60 + digits.mid(2).toInt()) * (zone[0] == u'-' ? -1 : 1);
-    } else if (!zone.isEmpty()) {
-        offset = kZones.value(zone, utcOffsetMinutes);
+    std::optional<int> offset = registryOffsetMinutes;
+    QString zone = match.captured(at + 3).remove(u' ');
+    const qsizetype sign = std::max(zone.indexOf(u'+'), zone.indexOf(u'-'));
+    if (sign >= 0) {
+        const QString digits = zone.mid(sign + 1).remove(u':');
+        const int hours
+            = digits.size() <= 2 ? digits.toInt() : digits.left(digits.size() - 2).toInt();
+        const int minutes = digits.size() <= 2 ? 0 : digits.right(2).toInt();
+        offset = (hours * 60 + minutes) * (zone[sign] == u'-' ? -1 : 1);
+    } else if (!zone.isEmpty() && kZones.contains(zone.toUpper())) {
+        offset = kZones.value(zone.toUpper());
     }
-    return QDateTime(date, time, Qt::UTC).addSecs(-qint64(offset) * 60);
+    const QDateTime written(date, clock, Qt::UTC);
+    if (!offset)
+        return {written, false};
+    return {written.addSecs(-qint64(*offset) * 60), true};
 }
 
 bool isWithheld(const QString& value)
@@ -224,54 +740,13 @@ bool isEmailAddress(const QString& value)
     return address.match(value).hasMatch();
 }
 
-WhoisReading readWhoisAnswer(const QString& text, const WhoisFormat& format)
+WhoisReading readWhoisAnswer(const QString& text, const WhoisFormat& format, const QString& domain)
 {
-    const QHash<QString, QStringList> fields = fieldsOf(text);
-    // The first value under any of names; none when no such field is there at all.
-    const auto first = [&fields](const QStringList& names) -> std::optional<QString> {
-        for (const QString& name : names) {
-            const auto found = fields.find(name.toLower());
-            if (found != fields.end())
-                return found->isEmpty() ? QString() : cleaned(found->front());
-        }
-        return std::nullopt;
-    };
-    WhoisReading reading;
-    DomainRecord& record = reading.record;
-    record.registrar = first(format.registrar).value_or(QString());
-    record.created
-        = parseWhoisDate(first(format.created).value_or(QString()), format.utcOffsetMinutes);
-    record.expires
-        = parseWhoisDate(first(format.expires).value_or(QString()), format.utcOffsetMinutes);
-    const auto name = first(format.registrantName);
-    const auto organisation = first(format.registrantOrg);
-    const auto email = first(format.email);
-    for (const QString& candidate : {name.value_or(QString()), organisation.value_or(QString())}) {
-        if (record.registrant.isEmpty() && !isWithheld(candidate))
-            record.registrant = candidate;
-    }
-    if (email && isEmailAddress(*email) && !isWithheld(*email))
-        record.email = *email;
-    reading.lacksRegistrant = !name && !organisation && !email;
-    reading.referral = first(format.referral).value_or(QString());
-    for (const QString& key : format.nameServer) {
-        for (const QString& server : fields.value(key.toLower())) {
-            QString host = server.section(u' ', 0, 0).toLower();
-            while (host.endsWith(u'.'))
-                host.chop(1);
-            if (!host.isEmpty() && !record.nameServers.contains(host))
-                record.nameServers << host;
-        }
-    }
+    return Reader(text, format, domain).read();
+}
 
-    const bool hasData = !record.registrar.isEmpty() || record.created.isValid()
-        || record.expires.isValid() || !record.nameServers.isEmpty()
-        || !record.registrant.isEmpty();
-    if (hasData)
-        reading.outcome = Outcome::Registered;
-    else if (containsAny(text, kRateLimited))
-        reading.outcome = Outcome::RateLimited;
-    else if (containsAny(text, kNotFound))
-        reading.outcome = Outcome::NotRegistered;
-    return reading;
+WhoisReading readAnswerFrom(const QString& server, const QString& domain, const QByteArray& bytes)
+{
+    const QString tld = domain.section(u'.', -1);
+    return readWhoisAnswer(decodeWhoisAnswer(server, bytes), formatFor(server, tld), domain);
 }

@@ -75,7 +75,7 @@ void TestEndToEnd::queryThroughTheService()
     window.write("type www.example.com.cn\nclick Command1\nlabels\n");
     QCOMPARE(QString::fromUtf8(waitForLine(window, "labels ", said)).split('|'),
         (QStringList {"www.example.com.cn", "北京新网数码信息技术有限公司", "北京示例科技有限公司",
-            "admin@example.com.cn", "2003-03-17 04:20:05", "2027-03-17 04:48:36"}));
+            "admin@example.com.cn", "2003-03-17 12:20:05", "2027-03-17 12:48:36"}));
     QCOMPARE(registry.queries(), std::vector<QByteArray> {"example.com.cn"});
     // One line per look-up: the domain, where it asked, how long, how it ended.
     const QRegularExpression logged(
