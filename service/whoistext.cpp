@@ -36,6 +36,15 @@ const ServerRow kServers[] = {
 // The common vocabulary of whois answers, as keys are normalised: lower case, "-" and "_" as
 // blanks, parentheses and trailing dots dropped.
 using Words = QSet<QString>;
+
+// One pattern for a list of phrases, found without case in a single pass over a text.
+QRegularExpression anyOf(const QStringList& phrases)
+{
+    QStringList escaped;
+    for (const QString& phrase : phrases)
+        escaped << QRegularExpression::escape(phrase);
+    return QRegularExpression(escaped.join(u'|'), QRegularExpression::CaseInsensitiveOption);
+}
 const Words kRegistrarKeys = {"registrar", "sponsoring registrar", "registrar name",
     "registrar organization", "registrar organisation", "authorized agency",
     "registration service provider", "registrar of record", "注册商", "注册服务机构",
@@ -92,24 +101,29 @@ const QStringList kContactWords
 
 // Said in place of data. A not-found phrase decides before any other; the others count only
 // outside comments and terms of use, in answers that state no domain.
-const char* const kRateLimited[] = {"limit exceeded", "exceeded the maximum", "queries exceeded",
-    "allowed queries", "query rate", "too many", "quota exceeded", "rate limit",
-    "access control limit", "try again later"};
-const char* const kNotFound[] = {"no match", "not found", "no data found", "no entries found",
-    "no matching record", "no object found", "does not exist", "not been registered",
-    "is available for registration", "is not registered", "not registered", "is free",
-    "no information available", "not known", "no found", "nothing found", "does not have any data",
-    "no such domain", "no records matching", "do not have an entry", "available for registration",
-    "没有找到", "未注册", "无匹配"};
-const char* const kReserved[] = {"reserved", "prohibited", "unassignable", "blocked",
-    "cannot be registered", "not available for registration", "保留", "禁止注册", "禁止"};
-const char* const kFreeStatus[] = {"free", "available", "not registered", "no object", "not found"};
-const char* const kReservedStatus[] = {"reserved", "unassignable", "blocked", "prohibited name"};
-const char* const kTermsWords[] = {"terms", "conditions", "copyright", "by submitting", "agree",
-    "you may not", "lawful", "disclaimer", "notice", "policy", "permission"};
-const char* const kWithheld[]
-    = {"redacted", "privacy service", "not disclosed", "data protected", "non-public", "not public",
-        "withheld", "gdpr", "private person", "statutory masking", "rdds service"};
+const QRegularExpression kRateLimited = anyOf(
+    {"limit exceeded", "exceeded the maximum", "queries exceeded", "allowed queries", "query rate",
+        "too many", "quota exceeded", "rate limit", "access control limit", "try again later"});
+const QRegularExpression kNotFound = anyOf({"no match", "not found", "no data found",
+    "no entries found", "no matching record", "no object found", "does not exist",
+    "not been registered", "is available for registration", "is not registered", "not registered",
+    "is free", "no information available", "not known", "no found", "nothing found",
+    "does not have any data", "no such domain", "no records matching", "do not have an entry",
+    "available for registration", "没有找到", "未注册", "无匹配"});
+// "All rights reserved" in a notice reserves no name.
+const QRegularExpression kReserved(
+    QStringLiteral("(?<!rights )reserved|prohibited|unassignable|blocked|cannot be registered|"
+                   "not available for registration|保留|禁止"),
+    QRegularExpression::CaseInsensitiveOption);
+const QRegularExpression kFreeStatus
+    = anyOf({"free", "available", "not registered", "no object", "not found"});
+const QRegularExpression kReservedStatus
+    = anyOf({"reserved", "unassignable", "blocked", "prohibited name"});
+const QRegularExpression kTermsWords = anyOf({"terms", "conditions", "copyright", "by submitting",
+    "agree", "you may not", "lawful", "disclaimer", "notice", "policy", "permission"});
+const QRegularExpression kWithheld
+    = anyOf({"redacted", "privacy service", "not disclosed", "data protected", "non-public",
+        "not public", "withheld", "gdpr", "private person", "statutory masking", "rdds service"});
 
 // Zones named after a time, in minutes east of UTC; names used for more than one zone (CST,
 // IST, BST) are left out, so their times show as written.
@@ -133,16 +147,12 @@ const ServerRow* serverRow(const QString& host)
     return nullptr;
 }
 
-template <class Phrases> bool containsAny(const QString& text, const Phrases& phrases)
+bool containsAny(const QString& text, const QRegularExpression& phrases)
 {
-    for (const char* phrase : phrases) {
-        if (text.contains(QString::fromUtf8(phrase), Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
+    return phrases.match(text).hasMatch();
 }
 
-int indentOf(const QString& line)
+int indentOf(QStringView line)
 {
     int n = 0;
     while (n < line.size() && (line[n] == u' ' || line[n] == u'\t'))
@@ -151,21 +161,35 @@ int indentOf(const QString& line)
 }
 
 // A key as the vocabulary holds it; empty when the text is no key.
-QString normalisedKey(QString key)
+// In one pass, for it runs on every line of an answer.
+QString normalisedKey(QStringView raw)
 {
-    qsizetype open;
-    while ((open = key.indexOf(u'(')) >= 0) {
-        const qsizetype close = key.indexOf(u')', open);
-        if (close < 0)
+    QString key;
+    key.reserve(raw.size());
+    int depth = 0, blanks = 0;
+    bool blank = false;
+    for (const QChar c : raw) {
+        if (c == u'(' || c == u')') {
+            depth += c == u'(' ? 1 : -1;
+            if (depth < 0)
+                return {};
+        } else if (depth > 0) {
+        } else if (c == u'-' || c == u'_' || c.isSpace()) {
+            blank = !key.isEmpty();
+        } else if (c == u',' || key.size() > 60) {
             return {};
-        key.remove(open, close - open + 1);
+        } else {
+            if (blank && ++blanks > 5)
+                return {};
+            if (blank)
+                key += u' ';
+            blank = false;
+            key += c.toLower();
+        }
     }
-    key.replace(u'-', u' ').replace(u'_', u' ');
-    while (key.endsWith(u'.') || key.endsWith(u' ') || key.endsWith(u'\t'))
+    while (key.endsWith(u'.') || key.endsWith(u' '))
         key.chop(1);
-    key = key.simplified().toLower();
-    if (key.isEmpty() || key.size() > 60 || !key[0].isLetter() || key.contains(u',')
-        || key.count(u' ') > 5)
+    if (depth != 0 || key.isEmpty() || !key[0].isLetter())
         return {};
     return key;
 }
@@ -184,13 +208,21 @@ QString cleaned(QString value)
     static const QRegularExpression tag(QStringLiteral("\\s*\\[Tag = [^\\]]*\\]\\s*$"));
     static const QRegularExpression aside(
         QStringLiteral("\\s*\\((?:[^()]*(?:https?:|www\\.)[^()]*|[A-Z0-9]+-[A-Z0-9-]+)\\)\\s*$"));
-    value.remove(tag).remove(aside);
-    return value.simplified();
+    // Blanks collapsed first, so that no pattern meets a long run of them.
+    value = value.simplified();
+    if (value.contains(QLatin1String("[Tag")))
+        value.remove(tag);
+    if (value.endsWith(u')'))
+        value.remove(aside);
+    return value.trimmed();
 }
+
+// What a block holds, by its header; bits.
+enum BlockKind { Registrant = 1, Registrar = 2, Contact = 4, NameServers = 8, Other = 16 };
 
 struct Entry
 {
-    QString section; // the block's normalised header, empty at the top
+    int block; // BlockKind bits; 0 at the top
     QString key; // normalised; empty for a value line under a header
     QString value;
     int paragraph;
@@ -205,7 +237,7 @@ struct Parsed
     QString plain;
 };
 
-std::optional<std::pair<QString, QString>> keyValue(const QString& line)
+std::optional<std::pair<QString, QString>> keyValue(QStringView line)
 {
     if (line.startsWith(u'[') || (line.size() > 3 && line[1] == u'.' && line.contains(u'['))) {
         const qsizetype open = line.indexOf(u'[');
@@ -215,7 +247,7 @@ std::optional<std::pair<QString, QString>> keyValue(const QString& line)
         const QString key = normalisedKey(line.mid(open + 1, close - open - 1));
         if (key.isEmpty())
             return std::nullopt;
-        return std::pair {key, line.mid(close + 1).trimmed()};
+        return std::pair {key, line.mid(close + 1).trimmed().toString()};
     }
     const qsizetype limit = std::min<qsizetype>(line.size(), 200);
     for (qsizetype i = 0; i < limit; ++i) {
@@ -229,17 +261,17 @@ std::optional<std::pair<QString, QString>> keyValue(const QString& line)
         const QString key = normalisedKey(line.left(i));
         if (key.isEmpty())
             return std::nullopt;
-        return std::pair {key, line.mid(i + 1).trimmed()};
+        return std::pair {key, line.mid(i + 1).trimmed().toString()};
     }
     for (const QString& label : kSpacedLabels) {
         if (line.size() > label.size() + 1 && line.startsWith(label, Qt::CaseInsensitive)
             && line[label.size()].isSpace())
-            return std::pair {label, line.mid(label.size()).trimmed()};
+            return std::pair {label, line.mid(label.size()).trimmed().toString()};
     }
     return std::nullopt;
 }
 
-bool isComment(const QString& line)
+bool isComment(QStringView line)
 {
     return line.startsWith(u'%') || line.startsWith(u'#') || line.startsWith(u'*')
         || line.startsWith(QLatin1String(">>>")) || line.startsWith(QLatin1String("--"))
@@ -247,68 +279,113 @@ bool isComment(const QString& line)
 }
 
 // A line that names a block without a colon: "Registrant", "Technical Contacts".
-bool looksLikeHeader(const QString& line)
+bool looksLikeHeader(QStringView line)
 {
     return line.size() <= 40 && line[0].isLetter() && line.count(u' ') <= 4
         && line.back().isLetter() && !line.contains(u'@') && !line.contains(u'.');
 }
 
+int blockKind(const QString& section)
+{
+    if (section.isEmpty())
+        return 0;
+    int kind = Other;
+    if (kRegistrantSections.contains(section))
+        kind |= Registrant;
+    if (kRegistrarSections.contains(section))
+        kind |= Registrar;
+    for (const QString& word : kContactWords) {
+        if (section.contains(word))
+            kind |= Contact;
+    }
+    if (section.contains(QLatin1String("name server"))
+        || section.contains(QLatin1String("nameserver")) || section == QLatin1String("dns"))
+        kind |= NameServers;
+    return kind;
+}
+
 Parsed parse(const QString& text)
 {
     Parsed parsed;
-    const QStringList lines = text.split(u'\n');
-    QString section;
+    int section = 0; // the open block's kind; 0: none
     int sectionIndent = -1;
     bool sectionHasKeys = false;
     int paragraph = 0;
     QString paragraphText;
     const auto endParagraph = [&] {
-        if (!containsAny(paragraphText, kTermsWords))
-            parsed.plain += paragraphText;
-        paragraphText.clear();
+        if (!paragraphText.isEmpty()) {
+            if (!containsAny(paragraphText, kTermsWords))
+                parsed.plain += paragraphText;
+            paragraphText.clear();
+        }
         ++paragraph;
     };
-    const auto nextLine = [&lines](qsizetype i) -> const QString* {
-        for (++i; i < lines.size(); ++i) {
-            if (!lines[i].trimmed().isEmpty())
-                return &lines[i];
-        }
-        return nullptr;
+    // Lines are views into text, found as they are read: no list of a million lines is built.
+    const qsizetype size = text.size();
+    const auto lineAt = [&](qsizetype at) {
+        qsizetype end = text.indexOf(u'\n', at);
+        if (end < 0)
+            end = size;
+        return std::pair {QStringView(text).mid(at, end - at), end + 1};
     };
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        QString line = lines[i];
-        if (line.endsWith(u'\r'))
-            line.chop(1);
-        const QString trimmed = line.trimmed();
+    // Where the next line that is not blank starts, from a start that only moves forward: the
+    // last answer holds for every start up to it, so each line is looked at once.
+    qsizetype aheadFrom = -1, aheadAt = -1;
+    const auto nextLine = [&](qsizetype from) -> std::optional<QStringView> {
+        if (aheadFrom < 0 || from < aheadFrom || from > aheadAt) {
+            qsizetype at = from;
+            while (at < size && lineAt(at).first.trimmed().isEmpty())
+                at = lineAt(at).second;
+            aheadFrom = from;
+            aheadAt = at;
+        }
+        if (aheadAt >= size)
+            return std::nullopt;
+        return lineAt(aheadAt).first;
+    };
+    // Each line's key and value, worked out once though asked for again by the line above.
+    const QChar* cachedAt = nullptr;
+    std::optional<std::pair<QString, QString>> cached;
+    const auto keyValueOf = [&](QStringView line) {
+        if (line.data() != cachedAt) {
+            cached = keyValue(line.trimmed());
+            cachedAt = line.data();
+        }
+        return cached;
+    };
+    for (qsizetype at = 0; at < size;) {
+        const auto [line, next] = lineAt(at);
+        at = next;
+        const QStringView trimmed = line.trimmed();
         const int indent = indentOf(line);
         if (trimmed.isEmpty() || isComment(trimmed)) {
-            if (sectionIndent >= 0 && indent <= sectionIndent && !section.isEmpty()) {
+            if (sectionIndent >= 0 && indent <= sectionIndent && section) {
                 // A block whose lines are not indented ends at a blank line.
-                bool indentedBody = false;
-                if (const QString* next = nextLine(i))
-                    indentedBody = indentOf(*next) > sectionIndent;
-                if (!indentedBody)
-                    section.clear();
+                const auto following = nextLine(at);
+                if (!following || indentOf(*following) <= sectionIndent)
+                    section = 0;
             }
             endParagraph();
             continue;
         }
-        paragraphText += trimmed + u'\n';
-        if (!section.isEmpty() && indent < sectionIndent)
-            section.clear();
-        const auto pair = keyValue(trimmed);
-        const bool inside = !section.isEmpty() && indent > sectionIndent;
+        paragraphText += trimmed;
+        paragraphText += u'\n';
+        if (section && indent < sectionIndent)
+            section = 0;
+        const auto pair = keyValueOf(line);
+        const bool inside = section && indent > sectionIndent;
         if (pair && pair->second.isEmpty()) {
             // A key with nothing after it heads a block, unless it is a field left empty among
             // its kind ("Registrant Fax:" then "Registrant Email:").
             bool header = true;
-            if (const QString* next = nextLine(i)) {
-                const auto after = keyValue(next->trimmed());
-                header = indentOf(*next) > indent || !after
-                    || after->first.section(u' ', 0, 0) != pair->first.section(u' ', 0, 0);
+            if (const auto following = nextLine(at)) {
+                const auto after = keyValueOf(*following);
+                const auto firstWord = [](QStringView key) { return key.left(key.indexOf(u' ')); };
+                header = indentOf(*following) > indent || !after
+                    || firstWord(after->first) != firstWord(pair->first);
             }
             if (header && !inside) {
-                section = pair->first;
+                section = blockKind(pair->first);
                 sectionIndent = indent;
                 sectionHasKeys = false;
                 endParagraph();
@@ -317,39 +394,24 @@ Parsed parse(const QString& text)
         }
         if (pair) {
             parsed.entries.push_back({section, pair->first, cleaned(pair->second), paragraph});
-            sectionHasKeys = sectionHasKeys || !section.isEmpty();
+            sectionHasKeys = sectionHasKeys || section;
             continue;
         }
-        const bool flatBlockGoesOn = !section.isEmpty() && indent == sectionIndent;
+        const bool flatBlockGoesOn = section && indent == sectionIndent;
         if (looksLikeHeader(trimmed) && !inside && (!flatBlockGoesOn || sectionHasKeys)) {
-            if (const QString* next = nextLine(i); next && keyValue(next->trimmed())) {
-                section = normalisedKey(trimmed);
+            if (const auto following = nextLine(at); following && keyValueOf(*following)) {
+                section = blockKind(normalisedKey(trimmed)) | Other;
                 sectionIndent = indent;
                 sectionHasKeys = false;
                 endParagraph();
                 continue;
             }
         }
-        if (!section.isEmpty())
-            parsed.entries.push_back({section, {}, cleaned(trimmed), paragraph});
+        if (section)
+            parsed.entries.push_back({section, {}, cleaned(trimmed.toString()), paragraph});
     }
     endParagraph();
     return parsed;
-}
-
-bool isContactSection(const QString& section)
-{
-    for (const QString& word : kContactWords) {
-        if (section.contains(word))
-            return true;
-    }
-    return false;
-}
-
-bool isNameServerSection(const QString& section)
-{
-    return section.contains(QLatin1String("name server"))
-        || section.contains(QLatin1String("nameserver")) || section == QLatin1String("dns");
 }
 
 // A registrar or registrant value that names nobody ("No registrar listed.", "-").
@@ -386,7 +448,7 @@ public:
         for (const Entry& entry : m_parsed.entries) {
             if (kHandleKeys.contains(entry.key) && isHandle(entry.value))
                 m_byHandle.insert(entry.value.toLower(), entry.paragraph);
-            if (kDomainKeys.contains(entry.key) && entry.section.isEmpty())
+            if (kDomainKeys.contains(entry.key) && entry.block == 0)
                 m_domainParagraphs.insert(entry.paragraph);
             if (kHandleKeys.contains(entry.key) && entry.key != QLatin1String("registrar")
                 && entry.key != QLatin1String("contact"))
@@ -404,11 +466,15 @@ public:
         r.created = date(kCreatedKeys);
         r.expires = date(kExpiresKeys);
         reading.lacksRegistrant = !m_registrantStated;
+        // A domain has a handful of name servers; an answer listing thousands is not believed.
+        constexpr qsizetype kMostNameServers = 16;
         for (const Entry& entry : m_parsed.entries) {
-            const bool listed = entry.key.isEmpty() ? isNameServerSection(entry.section) : false;
+            if (r.nameServers.size() == kMostNameServers)
+                break;
+            const bool listed = entry.key.isEmpty() && (entry.block & NameServers);
             if (!listed && !kNameServerKeys.contains(entry.key))
                 continue;
-            if (!entry.key.isEmpty() && !isNameServerSection(entry.section)
+            if (!entry.key.isEmpty() && !(entry.block & NameServers)
                 && (entry.key == QLatin1String("hostname")
                     || entry.key == QLatin1String("host name")))
                 continue;
@@ -456,11 +522,11 @@ private:
         return {};
     }
 
-    QString inSections(const Words& sections, const QStringList& keys, bool bare) const
+    QString inSections(int block, const QStringList& keys, bool bare) const
     {
         for (const QString& key : keys) {
             const QString value = first([&](const Entry& e) {
-                return sections.contains(e.section) && e.key == key && !isWithheld(e.value)
+                return (e.block & block) && e.key == key && !isWithheld(e.value)
                     && !isHandle(e.value);
             });
             if (!value.isEmpty())
@@ -469,7 +535,7 @@ private:
         if (!bare)
             return {};
         return first([&](const Entry& e) {
-            return sections.contains(e.section) && e.key.isEmpty() && !isWithheld(e.value);
+            return (e.block & block) && e.key.isEmpty() && !isWithheld(e.value);
         });
     }
 
@@ -484,7 +550,7 @@ private:
             }
             return entry.value;
         }
-        const QString named = inSections(kRegistrarSections, kOrgKeys + kNameKeys, true);
+        const QString named = inSections(Registrar, kOrgKeys + kNameKeys, true);
         return isNoName(named) ? QString() : named;
     }
 
@@ -514,7 +580,7 @@ private:
             }
         }
         for (const Entry& entry : m_parsed.entries) {
-            if (kRegistrantSections.contains(entry.section))
+            if (entry.block & Registrant)
                 m_registrantStated = true;
             if (kRegistrantHandleKeys.contains(entry.key) && isHandle(entry.value)) {
                 m_registrantStated = true;
@@ -522,12 +588,12 @@ private:
                     m_registrantHandle = entry.value;
             }
         }
-        const QString inSection = inSections(kRegistrantSections, names + kOrgKeys, true);
+        const QString inSection = inSections(Registrant, names + kOrgKeys, true);
         if (!inSection.isEmpty())
             return inSection;
         // JPRS's "[Organization]" and the like: the domain's own paragraph.
         const QString own = first([&](const Entry& e) {
-            return e.section.isEmpty() && m_domainParagraphs.contains(e.paragraph)
+            return e.block == 0 && m_domainParagraphs.contains(e.paragraph)
                 && (e.key == QLatin1String("organization")
                     || e.key == QLatin1String("organisation"))
                 && !isWithheld(e.value);
@@ -550,8 +616,7 @@ private:
         }
         if (found.isEmpty()) {
             found = first([&](const Entry& e) {
-                return kRegistrantSections.contains(e.section) && kEmailKeys.contains(e.key)
-                    && address(e.value);
+                return (e.block & Registrant) && kEmailKeys.contains(e.key) && address(e.value);
             });
         }
         if (found.isEmpty() && !m_registrantHandle.isEmpty()) {
@@ -565,7 +630,7 @@ private:
     RecordDate date(const Words& keys) const
     {
         for (const Entry& entry : m_parsed.entries) {
-            if (!keys.contains(entry.key) || isContactSection(entry.section)
+            if (!keys.contains(entry.key) || (entry.block & Contact)
                 || m_contactParagraphs.contains(entry.paragraph))
                 continue;
             const RecordDate date = parseWhoisDate(entry.value, m_format.utcOffsetMinutes);
@@ -580,7 +645,7 @@ private:
         bool active = false;
         for (const Entry& entry : m_parsed.entries) {
             if (!kStatusKeys.contains(entry.key) || entry.value.isEmpty()
-                || isContactSection(entry.section))
+                || (entry.block & Contact))
                 continue;
             const QString status = entry.value.toLower();
             if (containsAny(status, kReservedStatus))
@@ -596,11 +661,9 @@ private:
         // comments and terms of use.
         if (containsAny(m_text, kNotFound))
             return Outcome::NotRegistered;
-        QString plain = m_parsed.plain;
-        plain.remove(QStringLiteral("rights reserved"), Qt::CaseInsensitive);
-        if (containsAny(plain, kReserved))
+        if (containsAny(m_parsed.plain, kReserved))
             return Outcome::Reserved;
-        if (containsAny(plain, kRateLimited))
+        if (containsAny(m_parsed.plain, kRateLimited))
             return Outcome::RateLimited;
         return Outcome::Unavailable;
     }
