@@ -14,6 +14,7 @@ const std::vector<WhoisFormat> kFormats = {
     {"JPRS", {"whois.jprs.jp"}, {"jp"}, 9 * 60},
     {"TWNIC", {"whois.twnic.net.tw"}, {"tw", "xn--kpry57d", "xn--kprw13d"}, 8 * 60},
     {"HKIRC", {"whois.hkirc.hk"}, {"hk", "xn--j6w193g"}, 8 * 60},
+    {"Dot TK", {"whois.dot.tk"}, {"tk"}, std::nullopt, true},
 };
 
 // Servers that want more than the bare name, or answer in a charset of their own.
@@ -48,7 +49,7 @@ QRegularExpression anyOf(const QStringList& phrases)
 const Words kRegistrarKeys = {"registrar", "sponsoring registrar", "registrar name",
     "registrar organization", "registrar organisation", "authorized agency",
     "registration service provider", "registrar of record", "注册商", "注册服务机构",
-    "所属注册服务机构", "sponsoring registrar name"};
+    "所属注册服务机构", "sponsoring registrar name", "current registar", "current registrar"};
 const Words kRegistrantKeys
     = {"registrant name", "registrant contact name", "registrant", "holder name", "holder",
         "owner name", "owner", "domain holder", "domain owner", "registrant person", "person",
@@ -74,14 +75,16 @@ const Words kCreatedKeys = {"creation date", "created", "created on", "created d
     "domain registration date", "domain created", "record created", "record created on",
     "first registration date", "commencement date", "domain name commencement date", "activated",
     "registration", "created at", "date created", "domain record activated", "creation",
-    "registered at", "注册时间", "注册日期", "登録年月日", "domain create date"};
+    "registered at", "注册时间", "注册日期", "登録年月日", "domain create date",
+    "domain dateregistered", "domain registered"};
 const Words kExpiresKeys = {"registry expiry date", "registrar registration expiration date",
     "expiration date", "expiry date", "expiry", "expires", "expires on", "expire", "expire date",
     "expiration time", "paid till", "valid until", "validity", "renewal date", "record expires on",
     "domain expires", "expiration", "expires at", "date expires", "domain expiration date",
-    "expiry time", "过期时间", "到期时间", "到期日期", "有効期限", "free date"};
+    "expiry time", "过期时间", "到期时间", "到期日期", "有効期限", "valid date",
+    "domain datebilleduntil", "record will expire on"};
 const Words kNameServerKeys = {"name server", "nameserver", "nserver", "name servers",
-    "nameservers", "dns", "hostname", "host name", "domain nameservers", "ns"};
+    "nameservers", "dns", "hostname", "host name", "domain nameservers", "ns", "dns name"};
 const Words kStatusKeys = {"status", "domain status", "state", "registration status", "epp status",
     "query status", "statut"};
 const Words kDomainKeys = {"domain", "domain name", "domainname", "server name", "name"};
@@ -89,6 +92,11 @@ const Words kDomainKeys = {"domain", "domain name", "domainname", "server name",
 const QStringList kSpacedLabels = {"record expires on", "record created on", "registered on",
     "expires on", "created on", "expiry date", "registration date"};
 
+// Last words of keys that name one field, not a block: "Registrar URL:" left empty heads nothing.
+const Words kFieldWords = {"url", "id", "email", "mail", "phone", "fax", "ext", "name",
+    "organization", "organisation", "street", "city", "state", "province", "code", "country",
+    "date", "status", "server", "number", "address", "type", "handle", "dnssec", "language", "time",
+    "updated", "created", "expires"};
 const Words kRegistrantSections = {"registrant", "holder", "owner", "domain holder",
     "holder of domain name", "registrant contact information", "registrant contact",
     "registrant information", "domain owner", "owner contact", "holder contact",
@@ -115,15 +123,17 @@ const QRegularExpression kReserved(
     QStringLiteral("(?<!rights )reserved|prohibited|unassignable|blocked|cannot be registered|"
                    "not available for registration|保留|禁止"),
     QRegularExpression::CaseInsensitiveOption);
-const QRegularExpression kFreeStatus
-    = anyOf({"free", "available", "not registered", "no object", "not found"});
+// "Available", but not "NOT AVAILABLE" nor "unavailable".
+const QRegularExpression kFreeStatus(
+    QStringLiteral("(?<!not )(?<!un)available|\\bfree\\b|not registered|no object|not found"),
+    QRegularExpression::CaseInsensitiveOption);
 const QRegularExpression kReservedStatus
     = anyOf({"reserved", "unassignable", "blocked", "prohibited name"});
 const QRegularExpression kTermsWords = anyOf({"terms", "conditions", "copyright", "by submitting",
     "agree", "you may not", "lawful", "disclaimer", "notice", "policy", "permission"});
-const QRegularExpression kWithheld
-    = anyOf({"redacted", "privacy service", "not disclosed", "data protected", "non-public",
-        "not public", "withheld", "gdpr", "private person", "statutory masking", "rdds service"});
+const QRegularExpression kWithheld = anyOf({"redacted", "privacy service", "not disclosed",
+    "data protected", "non-public", "not public", "withheld", "gdpr", "private person",
+    "statutory masking", "rdds service", "webbased whois", "web based whois", "not shown"});
 
 // Zones named after a time, in minutes east of UTC; names used for more than one zone (CST,
 // IST, BST) are left out, so their times show as written.
@@ -189,6 +199,9 @@ QString normalisedKey(QStringView raw)
     }
     while (key.endsWith(u'.') || key.endsWith(u' '))
         key.chop(1);
+    // "Data de registo / Creation Date": the last language, which is English.
+    if (const qsizetype slash = key.lastIndexOf(QLatin1String(" / ")); slash >= 0)
+        key = key.mid(slash + 3);
     if (depth != 0 || key.isEmpty() || !key[0].isLetter())
         return {};
     return key;
@@ -237,6 +250,20 @@ struct Parsed
     QString plain;
 };
 
+// Every key of the vocabulary.
+const Words& knownKeys()
+{
+    static const Words all = [] {
+        Words keys;
+        for (const Words* words :
+            {&kRegistrarKeys, &kRegistrantKeys, &kRegistrantOrgKeys, &kRegistrantEmailKeys,
+                &kCreatedKeys, &kExpiresKeys, &kNameServerKeys, &kStatusKeys, &kDomainKeys})
+            keys.unite(*words);
+        return keys;
+    }();
+    return all;
+}
+
 std::optional<std::pair<QString, QString>> keyValue(QStringView line)
 {
     if (line.startsWith(u'[') || (line.size() > 3 && line[1] == u'.' && line.contains(u'['))) {
@@ -267,6 +294,16 @@ std::optional<std::pair<QString, QString>> keyValue(QStringView line)
         if (line.size() > label.size() + 1 && line.startsWith(label, Qt::CaseInsensitive)
             && line[label.size()].isSpace())
             return std::pair {label, line.mid(label.size()).trimmed().toString()};
+    }
+    // "Domain-name         example.sk" (a known key, then blanks) and "Registrant Name ....
+    // Example" (any key, then a leader of dots).
+    static const QRegularExpression spaced(QStringLiteral(
+        "^([A-Za-z][\\w-]*(?: [A-Za-z][\\w/-]*){0,4}?)\\s*(\\.{3,}|  |\\t)[\\s.]*(\\S.*)$"));
+    if (line.size() < 300) {
+        const QRegularExpressionMatch match = spaced.match(line);
+        const QString key = match.hasMatch() ? normalisedKey(match.capturedView(1)) : QString();
+        if (!key.isEmpty() && (match.capturedView(2).startsWith(u'.') || knownKeys().contains(key)))
+            return std::pair {key, match.captured(3).trimmed()};
     }
     return std::nullopt;
 }
@@ -310,6 +347,7 @@ Parsed parse(const QString& text)
     int section = 0; // the open block's kind; 0: none
     int sectionIndent = -1;
     bool sectionHasKeys = false;
+    bool sectionEmpty = true; // no line read under the header yet
     int paragraph = 0;
     QString paragraphText;
     const auto endParagraph = [&] {
@@ -348,7 +386,10 @@ Parsed parse(const QString& text)
     std::optional<std::pair<QString, QString>> cached;
     const auto keyValueOf = [&](QStringView line) {
         if (line.data() != cachedAt) {
-            cached = keyValue(line.trimmed());
+            QStringView trimmed = line.trimmed();
+            if (trimmed.startsWith(QLatin1String("** ")))
+                trimmed = trimmed.mid(3);
+            cached = keyValue(trimmed);
             cachedAt = line.data();
         }
         return cached;
@@ -356,13 +397,17 @@ Parsed parse(const QString& text)
     for (qsizetype at = 0; at < size;) {
         const auto [line, next] = lineAt(at);
         at = next;
-        const QStringView trimmed = line.trimmed();
+        // "** Registrant:" heads a block; other lines of stars are decoration.
+        QStringView trimmed = line.trimmed();
+        if (trimmed.startsWith(QLatin1String("** ")))
+            trimmed = trimmed.mid(3);
         const int indent = indentOf(line);
         if (trimmed.isEmpty() || isComment(trimmed)) {
             if (sectionIndent >= 0 && indent <= sectionIndent && section) {
-                // A block whose lines are not indented ends at a blank line.
+                // A block whose lines are not indented ends at a blank line (not at one right
+                // under its header).
                 const auto following = nextLine(at);
-                if (!following || indentOf(*following) <= sectionIndent)
+                if (!sectionEmpty && (!following || indentOf(*following) <= sectionIndent))
                     section = 0;
             }
             endParagraph();
@@ -381,34 +426,41 @@ Parsed parse(const QString& text)
             if (const auto following = nextLine(at)) {
                 const auto after = keyValueOf(*following);
                 const auto firstWord = [](QStringView key) { return key.left(key.indexOf(u' ')); };
+                const QString lastWord = pair->first.mid(pair->first.lastIndexOf(u' ') + 1);
                 header = indentOf(*following) > indent || !after
-                    || firstWord(after->first) != firstWord(pair->first);
+                    || (firstWord(after->first) != firstWord(pair->first)
+                        && !kFieldWords.contains(lastWord));
             }
             if (header && !inside) {
                 section = blockKind(pair->first);
                 sectionIndent = indent;
                 sectionHasKeys = false;
+                sectionEmpty = true;
                 endParagraph();
             }
             continue;
         }
         if (pair) {
             parsed.entries.push_back({section, pair->first, cleaned(pair->second), paragraph});
+            sectionEmpty = false;
             sectionHasKeys = sectionHasKeys || section;
             continue;
         }
         const bool flatBlockGoesOn = section && indent == sectionIndent;
         if (looksLikeHeader(trimmed) && !inside && (!flatBlockGoesOn || sectionHasKeys)) {
-            if (const auto following = nextLine(at); following && keyValueOf(*following)) {
+            const auto following = nextLine(at);
+            if (following && (keyValueOf(*following) || indentOf(*following) > indent)) {
                 section = blockKind(normalisedKey(trimmed)) | Other;
                 sectionIndent = indent;
                 sectionHasKeys = false;
+                sectionEmpty = true;
                 endParagraph();
                 continue;
             }
         }
         if (section)
             parsed.entries.push_back({section, {}, cleaned(trimmed.toString()), paragraph});
+        sectionEmpty = false;
     }
     endParagraph();
     return parsed;
@@ -627,15 +679,21 @@ private:
         return found;
     }
 
+    // The domain's own date: outside contacts' blocks, where "Created:" is the contact's; a
+    // key of more words ("Expiry Date") is the domain's even inside one.
     RecordDate date(const Words& keys) const
     {
-        for (const Entry& entry : m_parsed.entries) {
-            if (!keys.contains(entry.key) || (entry.block & Contact)
-                || m_contactParagraphs.contains(entry.paragraph))
-                continue;
-            const RecordDate date = parseWhoisDate(entry.value, m_format.utcOffsetMinutes);
-            if (date.isValid())
-                return date;
+        for (const bool inContacts : {false, true}) {
+            for (const Entry& entry : m_parsed.entries) {
+                if (!keys.contains(entry.key) || m_contactParagraphs.contains(entry.paragraph))
+                    continue;
+                if ((entry.block & Contact) && (!inContacts || !entry.key.contains(u' ')))
+                    continue;
+                const RecordDate date = parseWhoisDate(
+                    entry.value, m_format.utcOffsetMinutes, m_format.monthBeforeDay);
+                if (date.isValid())
+                    return date;
+            }
         }
         return {};
     }
@@ -720,7 +778,8 @@ QString decodeWhoisAnswer(const QString& server, const QByteArray& bytes)
     return QString::fromLatin1(bytes);
 }
 
-RecordDate parseWhoisDate(const QString& text, std::optional<int> registryOffsetMinutes)
+RecordDate parseWhoisDate(
+    const QString& text, std::optional<int> registryOffsetMinutes, bool monthBeforeDay)
 {
     static const QString time = QStringLiteral(
         "(?:[Tt\\s]+(\\d{1,2}):(\\d{2})(?::(\\d{2}))?(?:[.,]\\d+)?)?"
@@ -728,9 +787,13 @@ RecordDate parseWhoisDate(const QString& text, std::optional<int> registryOffset
         "(?![A-Za-z]))?");
     // Year first (also "2007. 03. 02." and yyyymmdd), day first, month name first.
     static const QRegularExpression yearFirst(
-        QStringLiteral("(?<!\\d)(\\d{4})(?:[-/.]\\s?(\\d{1,2})[-/.]\\s?(\\d{1,2})\\.?|(\\d{2})"
-                       "(\\d{2}))(?!\\d)")
+        QStringLiteral("(?<!\\d)(\\d{4})(?:[-/.]\\s?(\\d{1,2}|[A-Za-z]{3})[-/.]\\s?(\\d{1,2})\\.?|"
+                       "(\\d{2})(\\d{2}))(?!\\d)")
         + time);
+    // "Fri Apr 19 23:15:57 GMT 2002"
+    static const QRegularExpression weekdayFirst(QStringLiteral(
+        "\\b[A-Za-z]{3}\\s+([A-Za-z]{3})\\s+(\\d{1,2})\\s+(\\d{1,2}):(\\d{2}):(\\d{2})\\s+"
+        "([A-Z]{2,5}|[+-]\\d{4})?\\s*(\\d{4})\\b"));
     static const QRegularExpression dayFirst(
         QStringLiteral("(?<!\\d)(\\d{1,2})(?:st|nd|rd|th)?[-./\\s]+([A-Za-z]{3,9}|\\d{1,2})"
                        "\\.?[-./\\s,]+(\\d{4})(?!\\d)")
@@ -744,17 +807,26 @@ RecordDate parseWhoisDate(const QString& text, std::optional<int> registryOffset
         return m.at(0).isDigit() ? m.toInt() : int(kMonths.indexOf(m.left(3).toLower())) + 1;
     };
     QRegularExpressionMatch match;
-    if ((match = yearFirst.match(value)).hasMatch()) {
+    QString zone;
+    if ((match = weekdayFirst.match(value)).hasMatch()) {
+        month = monthOf(match.captured(1));
+        day = match.captured(2).toInt();
+        year = match.captured(7).toInt();
+        at = 3;
+        zone = match.captured(6);
+    } else if ((match = yearFirst.match(value)).hasMatch()) {
         year = match.captured(1).toInt();
         const bool compact = match.captured(2).isEmpty();
-        month = match.captured(compact ? 4 : 2).toInt();
+        month = compact ? match.captured(4).toInt() : monthOf(match.captured(2));
         day = match.captured(compact ? 5 : 3).toInt();
         at = 6;
     } else if ((match = dayFirst.match(value)).hasMatch()) {
         day = match.captured(1).toInt();
         month = monthOf(match.captured(2));
         year = match.captured(3).toInt();
-        if (month > 12 && day <= 12) // month first after all (mm/dd/yyyy)
+        // mm/dd/yyyy where the registry writes it so, or where it can be nothing else
+        const bool numeric = match.captured(2).at(0).isDigit();
+        if (numeric && ((monthBeforeDay && day <= 12) || (month > 12 && day <= 12)))
             std::swap(day, month);
         at = 4;
     } else if ((match = monthFirst.match(value)).hasMatch()) {
@@ -775,7 +847,9 @@ RecordDate parseWhoisDate(const QString& text, std::optional<int> registryOffset
     if (!clock.isValid())
         return {};
     std::optional<int> offset = registryOffsetMinutes;
-    QString zone = match.captured(at + 3).remove(u' ');
+    if (zone.isEmpty())
+        zone = match.captured(at + 3);
+    zone.remove(u' ');
     const qsizetype sign = std::max(zone.indexOf(u'+'), zone.indexOf(u'-'));
     if (sign >= 0) {
         const QString digits = zone.mid(sign + 1).remove(u':');

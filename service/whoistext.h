@@ -16,6 +16,7 @@ struct WhoisFormat
     QStringList servers; // whois hosts that answer in it
     QStringList tlds; // and the TLDs they serve, for a server known by another name
     std::optional<int> utcOffsetMinutes;
+    bool monthBeforeDay = false; // writes nn/nn/yyyy month first
 };
 
 // The format of a registry's answers, by its server or else its TLD; the generic one (the first)
@@ -48,7 +49,9 @@ WhoisReading readAnswerFrom(const QString& server, const QString& domain, const 
 // A date as a registry writes it (ISO 8601 and RFC 3339, yyyymmdd, dd.mm.yyyy, month names,
 // ordinals; Z, offsets and zone names); zoned by the registry's documented zone when it names
 // none. Invalid when it holds no date with a day.
-RecordDate parseWhoisDate(const QString& text, std::optional<int> registryOffsetMinutes = {});
+// monthBeforeDay: the registry writes nn/nn/yyyy month first.
+RecordDate parseWhoisDate(const QString& text, std::optional<int> registryOffsetMinutes = {},
+    bool monthBeforeDay = false);
 // Whether a registrant value stands for "not public" ("REDACTED FOR PRIVACY" and the like).
 bool isWithheld(const QString& value);
 // An e-mail address, and nothing else ("Select Request Email Form at …" is not one).
