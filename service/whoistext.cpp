@@ -38,33 +38,33 @@ const ServerRow kServers[] = {
 // blanks, parentheses and trailing dots dropped.
 using Words = QSet<QString>;
 
-// One pattern for a list of phrases, found without case in a single pass over a text.
+// One pattern for a list of phrases (each a pattern), found without case in one pass over a text.
 QRegularExpression anyOf(const QStringList& phrases)
 {
-    QStringList escaped;
-    for (const QString& phrase : phrases)
-        escaped << QRegularExpression::escape(phrase);
-    return QRegularExpression(escaped.join(u'|'), QRegularExpression::CaseInsensitiveOption);
+    return QRegularExpression(phrases.join(u'|'), QRegularExpression::CaseInsensitiveOption);
 }
 const Words kRegistrarKeys = {"registrar", "sponsoring registrar", "registrar name",
     "registrar organization", "registrar organisation", "authorized agency",
     "registration service provider", "registrar of record", "注册商", "注册服务机构",
     "所属注册服务机构", "sponsoring registrar name", "current registar", "current registrar"};
-const Words kRegistrantKeys
-    = {"registrant name", "registrant contact name", "registrant", "holder name", "holder",
-        "owner name", "owner", "domain holder", "domain owner", "registrant person", "person",
-        "registrant's name", "titular", "所有者", "注册人", "域名持有者", "注册者"};
-const Words kRegistrantOrgKeys = {"registrant organization", "registrant organisation",
-    "registrant org", "registrant company", "holder organization", "owner organization", "org"};
+const Words kRegistrantKeys = {"registrant name", "registrant", "holder name", "holder",
+    "owner name", "owner", "domain holder", "domain owner", "registrant person", "person",
+    "registrant's name", "titular", "所有者", "注册人", "域名持有者", "注册者"};
+// A person to contact at the registrant: named only when the registrant itself is not.
+const Words kRegistrantContactKeys = {"registrant contact name", "registrant contact"};
+const Words kRegistrantOrgKeys
+    = {"registrant organization", "registrant organisation", "registrant org", "registrant company",
+        "holder organization", "owner organization", "org", "org name"};
 const Words kRegistrantEmailKeys
     = {"registrant email", "registrant e mail", "registrant contact email", "holder email",
         "owner email", "registrant's email", "注册人邮箱", "联系人邮箱"};
 // Keys whose value names the registrant's contact object elsewhere in the answer.
-const Words kRegistrantHandleKeys = {"holder c", "owner c", "registrant c", "registrant handle",
-    "holder handle", "registrant id", "registrant contact id", "registrant contact"};
+const Words kRegistrantHandleKeys
+    = {"holder c", "owner c", "registrant c", "registrant handle", "holder handle", "registrant id",
+        "registrant contact id", "registrant contact", "domain holder handle"};
 // Keys that name a contact object, and those that hold its name, organisation and e-mail.
 const Words kHandleKeys = {"nic hdl", "nic hdl br", "handle", "contact", "contactid", "contact id",
-    "nic handle", "id", "registrar"};
+    "nic handle", "id", "registrar", "norid handle"};
 const QStringList kNameKeys = {"name", "personname", "person", "contact", "contact name",
     "full name", "registrant name", "nombre"};
 const QStringList kOrgKeys = {"organization", "organisation", "org", "company", "company name",
@@ -76,7 +76,7 @@ const Words kCreatedKeys = {"creation date", "created", "created on", "created d
     "first registration date", "commencement date", "domain name commencement date", "activated",
     "registration", "created at", "date created", "domain record activated", "creation",
     "registered at", "注册时间", "注册日期", "登録年月日", "domain create date",
-    "domain dateregistered", "domain registered"};
+    "domain dateregistered", "domain registered", "acivated"};
 const Words kExpiresKeys = {"registry expiry date", "registrar registration expiration date",
     "expiration date", "expiry date", "expiry", "expires", "expires on", "expire", "expire date",
     "expiration time", "paid till", "valid until", "validity", "renewal date", "record expires on",
@@ -102,7 +102,7 @@ const Words kRegistrantSections = {"registrant", "holder", "owner", "domain hold
     "registrant information", "domain owner", "owner contact", "holder contact",
     "organization using domain name", "titular", "contact information", "registrant details"};
 const Words kRegistrarSections = {"registrar", "registrar information", "sponsoring registrar",
-    "registrar details", "registrar contact"};
+    "registrar details", "registrar contact", "domain managers"};
 // Section names that hold someone's contact, whose dates are not the domain's.
 const QStringList kContactWords
     = {"registrant", "holder", "owner", "registrar", "contact", "admin", "tech", "billing"};
@@ -114,14 +114,15 @@ const QRegularExpression kRateLimited = anyOf(
         "too many", "quota exceeded", "rate limit", "access control limit", "try again later"});
 const QRegularExpression kNotFound = anyOf({"no match", "not found", "no data found",
     "no entries found", "no matching record", "no object found", "does not exist",
-    "not been registered", "is available for registration", "is not registered", "not registered",
-    "is free", "no information available", "not known", "no found", "nothing found",
-    "does not have any data", "no such domain", "no records matching", "do not have an entry",
-    "available for registration", "没有找到", "未注册", "无匹配"});
+    "not been registered", "(?<!not )available for registration", "is not registered",
+    "not registered", "is free", "no information available", "not known", "no found",
+    "nothing found", "does not have any data", "no such domain", "no records matching",
+    "do not have an entry", "object_not_found", "no existe", "returned 0 objects",
+    "is available for", "没有找到", "未注册", "无匹配"});
 // "All rights reserved" in a notice reserves no name.
 const QRegularExpression kReserved(
     QStringLiteral("(?<!rights )reserved|prohibited|unassignable|blocked|cannot be registered|"
-                   "not available for registration|保留|禁止"),
+                   "not available|restricted|保留|禁止"),
     QRegularExpression::CaseInsensitiveOption);
 // "Available", but not "NOT AVAILABLE" nor "unavailable".
 const QRegularExpression kFreeStatus(
@@ -214,20 +215,36 @@ bool isHandle(const QString& value)
     return handle.match(value).hasMatch();
 }
 
-// What a value says once registries' decorations are gone: "[Tag = X]", a trailing "(URL)" or
-// "(R37-LROR)", a "#1234" reference.
+// What a value says once registries' decorations are gone: "[Tag = X]", runs of blanks.
 QString cleaned(QString value)
 {
     static const QRegularExpression tag(QStringLiteral("\\s*\\[Tag = [^\\]]*\\]\\s*$"));
-    static const QRegularExpression aside(
-        QStringLiteral("\\s*\\((?:[^()]*(?:https?:|www\\.)[^()]*|[A-Z0-9]+-[A-Z0-9-]+)\\)\\s*$"));
     // Blanks collapsed first, so that no pattern meets a long run of them.
     value = value.simplified();
     if (value.contains(QLatin1String("[Tag")))
         value.remove(tag);
+    return value;
+}
+
+// A registrar's name without what registries add to it: a trailing "(URL)", "(R37-LROR)" or
+// "R45-ME".
+QString registrarName(QString value)
+{
+    static const QRegularExpression aside(
+        QStringLiteral("\\s*\\((?:[^()]*(?:https?:|www\\.)[^()]*|[A-Z0-9]+-[A-Z0-9-]+)\\)$"));
+    static const QRegularExpression registryId(QStringLiteral("\\s+R\\d+-[A-Z]+$"));
     if (value.endsWith(u')'))
         value.remove(aside);
-    return value.trimmed();
+    if (!value.isEmpty() && value.back().isUpper())
+        value.remove(registryId);
+    return value;
+}
+
+// Addresses written "name [at] host" or "name AT host", as some registries do against harvesting.
+QString deobfuscated(QString value)
+{
+    static const QRegularExpression at(QStringLiteral("\\s*(?:\\[at\\]|\\(at\\)|\\sAT\\s)\\s*"));
+    return value.replace(at, QStringLiteral("@"));
 }
 
 // What a block holds, by its header; bits.
@@ -299,7 +316,9 @@ std::optional<std::pair<QString, QString>> keyValue(QStringView line)
     // Example" (any key, then a leader of dots).
     static const QRegularExpression spaced(QStringLiteral(
         "^([A-Za-z][\\w-]*(?: [A-Za-z][\\w/-]*){0,4}?)\\s*(\\.{3,}|  |\\t)[\\s.]*(\\S.*)$"));
-    if (line.size() < 300) {
+    const bool leader = line.contains(QLatin1String("  ")) || line.contains(u'\t')
+        || line.contains(QLatin1String("..."));
+    if (line.size() < 300 && leader) {
         const QRegularExpressionMatch match = spaced.match(line);
         const QString key = match.hasMatch() ? normalisedKey(match.capturedView(1)) : QString();
         if (!key.isEmpty() && (match.capturedView(2).startsWith(u'.') || knownKeys().contains(key)))
@@ -413,6 +432,7 @@ Parsed parse(const QString& text)
             endParagraph();
             continue;
         }
+        const bool startsParagraph = paragraphText.isEmpty();
         paragraphText += trimmed;
         paragraphText += u'\n';
         if (section && indent < sectionIndent)
@@ -420,15 +440,17 @@ Parsed parse(const QString& text)
         const auto pair = keyValueOf(line);
         const bool inside = section && indent > sectionIndent;
         if (pair && pair->second.isEmpty()) {
-            // A key with nothing after it heads a block, unless it is a field left empty among
-            // its kind ("Registrant Fax:" then "Registrant Email:").
+            // A key with nothing after it heads a block when lines under it follow, or when it
+            // stands apart from the fields around it; otherwise it is a field left empty
+            // ("Registrar URL:", "fax-no:").
             bool header = true;
             if (const auto following = nextLine(at)) {
                 const auto after = keyValueOf(*following);
                 const auto firstWord = [](QStringView key) { return key.left(key.indexOf(u' ')); };
                 const QString lastWord = pair->first.mid(pair->first.lastIndexOf(u' ') + 1);
+                const bool apart = startsParagraph || following->data() != text.constData() + at;
                 header = indentOf(*following) > indent || !after
-                    || (firstWord(after->first) != firstWord(pair->first)
+                    || (apart && firstWord(after->first) != firstWord(pair->first)
                         && !kFieldWords.contains(lastWord));
             }
             if (header && !inside) {
@@ -484,13 +506,13 @@ public:
         const auto& e = m_parsed.entries;
         // An answer listing other objects before the one asked for (Verisign's "Server Name"s)
         // is read from that one on.
-        qsizetype from = 0;
+        qsizetype from = -1;
         int starts = 0;
         for (qsizetype i = 0; i < qsizetype(e.size()); ++i) {
-            if (e[i].key == QLatin1String("server name")
-                || e[i].key == QLatin1String("domain name")) {
+            if (e[i].key == QLatin1String("server name") || e[i].key == QLatin1String("domain name")
+                || e[i].key == QLatin1String("domain")) {
                 ++starts;
-                if (!domain.isEmpty() && from == 0
+                if (!domain.isEmpty() && from < 0
                     && e[i].value.compare(domain, Qt::CaseInsensitive) == 0)
                     from = i;
             }
@@ -500,12 +522,44 @@ public:
         for (const Entry& entry : m_parsed.entries) {
             if (kHandleKeys.contains(entry.key) && isHandle(entry.value))
                 m_byHandle.insert(entry.value.toLower(), entry.paragraph);
-            if (kDomainKeys.contains(entry.key) && entry.block == 0)
+            if (entry.block == 0
+                && (entry.key == QLatin1String("domain")
+                    || entry.key == QLatin1String("domain name")
+                    || entry.key == QLatin1String("domainname")))
                 m_domainParagraphs.insert(entry.paragraph);
             if (kHandleKeys.contains(entry.key) && entry.key != QLatin1String("registrar")
                 && entry.key != QLatin1String("contact"))
                 m_contactParagraphs.insert(entry.paragraph);
+            const bool names = kRegistrantHandleKeys.contains(entry.key)
+                || (kRegistrantKeys.contains(entry.key) && entry.key != QLatin1String("person"));
+            if (names && m_registrantHandle.isEmpty() && isHandle(entry.value))
+                m_registrantHandle = entry.value;
         }
+        // A registrar's own object: a paragraph that starts with its identifier.
+        for (qsizetype i = 0; i < qsizetype(m_parsed.entries.size()); ++i) {
+            const Entry& e = m_parsed.entries[size_t(i)];
+            const bool starts = i == 0 || m_parsed.entries[size_t(i - 1)].paragraph != e.paragraph;
+            if (starts && e.key == QLatin1String("registrar") && !e.value.contains(u' ')
+                && !m_domainParagraphs.contains(e.paragraph))
+                m_registrars.insert(e.value.toLower(), e.paragraph);
+        }
+        // The paragraph after the domain's (IANA's layout, .il's) is the domain's too, unless it is
+        // a contact's object.
+        const QSet<int> own = m_domainParagraphs;
+        const QList<int> objects = m_registrars.values();
+        const QSet<int> registrarObjects(objects.begin(), objects.end());
+        int previous = -1;
+        for (const Entry& entry : m_parsed.entries) {
+            if (entry.paragraph == previous)
+                continue;
+            if (own.contains(previous) && !m_contactParagraphs.contains(entry.paragraph)
+                && !registrarObjects.contains(entry.paragraph))
+                m_domainParagraphs.insert(entry.paragraph);
+            previous = entry.paragraph;
+        }
+        // The domain's own paragraph may name its handle too; it stays the domain's.
+        for (const int paragraph : std::as_const(m_domainParagraphs))
+            m_contactParagraphs.remove(paragraph);
     }
 
     WhoisReading read()
@@ -591,25 +645,41 @@ private:
         });
     }
 
-    QString registrar() const
+    QString registrar() const { return registrarName(namedRegistrar()); }
+
+    QString namedRegistrar() const
     {
         for (const Entry& entry : m_parsed.entries) {
             if (!kRegistrarKeys.contains(entry.key) || isNoName(entry.value))
                 continue;
-            if (isHandle(entry.value)) {
-                const QString name = byHandle(entry.value, kOrgKeys + kNameKeys);
+            // A handle, or an identifier ("ua.imena") whose own object the answer holds.
+            const auto object = m_registrars.constFind(entry.value.toLower());
+            if (isHandle(entry.value) || object != m_registrars.cend()) {
+                QString name = byHandle(entry.value, kOrgKeys + kNameKeys);
+                for (const QString& key : kOrgKeys + kNameKeys) {
+                    if (name.isEmpty() && object != m_registrars.cend())
+                        name = first(
+                            [&](const Entry& e) { return e.paragraph == *object && e.key == key; });
+                }
                 return name.isEmpty() ? entry.value : name;
             }
             return entry.value;
         }
         const QString named = inSections(Registrar, kOrgKeys + kNameKeys, true);
-        return isNoName(named) ? QString() : named;
+        if (!isNoName(named))
+            return named;
+        // "Registrar ID: R-2024 (Example Registrar S.L.)"
+        static const QRegularExpression idAndName(QStringLiteral("^\\S+\\s+\\((.+)\\)$"));
+        return idAndName
+            .match(first([](const Entry& e) { return e.key == QLatin1String("registrar id"); }))
+            .captured(1);
     }
 
     QString registrant()
     {
         const QStringList names = kNameKeys;
-        for (const Words* keys : {&kRegistrantKeys, &kRegistrantOrgKeys}) {
+        bool triedHandle = false;
+        for (const Words* keys : {&kRegistrantKeys, &kRegistrantContactKeys, &kRegistrantOrgKeys}) {
             for (const Entry& entry : m_parsed.entries) {
                 if (!keys->contains(entry.key))
                     continue;
@@ -622,7 +692,8 @@ private:
                 if (isNoName(entry.value) || isWithheld(entry.value))
                     continue;
                 if (isHandle(entry.value) && !generic) {
-                    m_registrantHandle = entry.value;
+                    if (std::exchange(triedHandle, true))
+                        continue; // one look-up, however many handles an answer lists
                     const QString name = byHandle(entry.value, names + kOrgKeys);
                     if (!name.isEmpty())
                         return name;
@@ -634,31 +705,47 @@ private:
         for (const Entry& entry : m_parsed.entries) {
             if (entry.block & Registrant)
                 m_registrantStated = true;
-            if (kRegistrantHandleKeys.contains(entry.key) && isHandle(entry.value)) {
+            if (kRegistrantHandleKeys.contains(entry.key) && isHandle(entry.value))
                 m_registrantStated = true;
-                if (m_registrantHandle.isEmpty())
-                    m_registrantHandle = entry.value;
-            }
         }
         const QString inSection = inSections(Registrant, names + kOrgKeys, true);
         if (!inSection.isEmpty())
             return inSection;
         // JPRS's "[Organization]" and the like: the domain's own paragraph.
-        const QString own = first([&](const Entry& e) {
-            return e.block == 0 && m_domainParagraphs.contains(e.paragraph)
-                && (e.key == QLatin1String("organization")
-                    || e.key == QLatin1String("organisation"))
-                && !isWithheld(e.value);
+        for (const QString& key : {"name", "organization", "organisation", "descr"}) {
+            const QString own = first([&](const Entry& e) {
+                return e.key == key && e.block == 0 && m_domainParagraphs.contains(e.paragraph)
+                    && !isWithheld(e.value) && !isHandle(e.value);
+            });
+            if (!own.isEmpty())
+                return own;
+        }
+        if (!m_registrantHandle.isEmpty())
+            return byHandle(m_registrantHandle, names + kOrgKeys);
+        // Last: a contact named at the top with no role, the first being the holder's.
+        return first([](const Entry& e) {
+            return e.block == 0 && e.key == QLatin1String("contact name") && !isWithheld(e.value);
         });
-        if (!own.isEmpty())
-            return own;
-        return m_registrantHandle.isEmpty() ? QString()
-                                            : byHandle(m_registrantHandle, names + kOrgKeys);
     }
 
     QString email()
     {
         const auto address = [](const QString& v) { return isEmailAddress(v) && !isWithheld(v); };
+        // The domain's own e-mail, before any other role ("Administrative Contact:") is named.
+        const auto fromDomainParagraph = [&]() -> QString {
+            QSet<int> roles;
+            for (const Entry& e : m_parsed.entries) {
+                if (e.block != 0 || !m_domainParagraphs.contains(e.paragraph))
+                    continue;
+                if (e.key.contains(QLatin1String("admin")) || e.key.contains(QLatin1String("tech"))
+                    || e.key.contains(QLatin1String("contact")))
+                    roles.insert(e.paragraph);
+                else if (!roles.contains(e.paragraph) && kEmailKeys.contains(e.key)
+                    && address(deobfuscated(e.value)))
+                    return deobfuscated(e.value);
+            }
+            return {};
+        };
         QString found = first([&](const Entry& e) {
             return kRegistrantEmailKeys.contains(e.key) && address(e.value);
         });
@@ -672,9 +759,30 @@ private:
             });
         }
         if (found.isEmpty() && !m_registrantHandle.isEmpty()) {
-            const QString byIt = byHandle(m_registrantHandle, {"e mail", "email"});
+            const QString byIt = byHandle(m_registrantHandle, {"e mail", "email", "email address"});
             if (address(byIt))
                 found = byIt;
+        }
+        if (found.isEmpty()) {
+            // An address among the lines of the registrant's block ("DNS Admin  a@b.com").
+            for (const Entry& e : m_parsed.entries) {
+                if (!(e.block & Registrant) || !e.key.isEmpty()
+                    || !e.value.contains(u'@') && !e.value.contains(QLatin1String("[at]")))
+                    continue;
+                const QStringList words
+                    = deobfuscated(e.value).remove(u'(').remove(u')').split(u' ');
+                for (const QString& word : words) {
+                    if (found.isEmpty() && address(word))
+                        found = word;
+                }
+            }
+        }
+        if (found.isEmpty())
+            found = fromDomainParagraph();
+        if (found.isEmpty()) {
+            found = first([&](const Entry& e) {
+                return e.block == 0 && e.key == QLatin1String("contact email") && address(e.value);
+            });
         }
         return found;
     }
@@ -719,10 +827,10 @@ private:
         // comments and terms of use.
         if (containsAny(m_text, kNotFound))
             return Outcome::NotRegistered;
-        if (containsAny(m_parsed.plain, kReserved))
-            return Outcome::Reserved;
         if (containsAny(m_parsed.plain, kRateLimited))
             return Outcome::RateLimited;
+        if (containsAny(m_parsed.plain, kReserved))
+            return Outcome::Reserved;
         return Outcome::Unavailable;
     }
 
@@ -733,6 +841,7 @@ private:
     QSet<int> m_domainParagraphs;
     QSet<int> m_contactParagraphs;
     QString m_registrantHandle;
+    QHash<QString, int> m_registrars; // an identifier, lower case, to its object's paragraph
     bool m_registrantStated = false;
 };
 
