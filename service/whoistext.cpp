@@ -14,7 +14,7 @@ const std::vector<WhoisFormat> kFormats = {
     {"JPRS", {"whois.jprs.jp"}, {"jp"}, 9 * 60},
     {"TWNIC", {"whois.twnic.net.tw"}, {"tw", "xn--kpry57d", "xn--kprw13d"}, 8 * 60},
     {"HKIRC", {"whois.hkirc.hk"}, {"hk", "xn--j6w193g"}, 8 * 60},
-    {"Dot TK", {"whois.dot.tk"}, {"tk"}, std::nullopt, true},
+    {"Dot TK", {"whois.dot.tk"}, {"tk"}, std::nullopt, true}, // 03/02/2020 is 2 March
 };
 
 // Servers that want more than the bare name, or answer in a charset of their own.
@@ -34,15 +34,15 @@ const ServerRow kServers[] = {
     {"whois.nic.ru", "%1", "KOI8-R"},
 };
 
-// The common vocabulary of whois answers, as keys are normalised: lower case, "-" and "_" as
-// blanks, parentheses and trailing dots dropped.
-using Words = QSet<QString>;
-
 // One pattern for a list of phrases (each a pattern), found without case in one pass over a text.
 QRegularExpression anyOf(const QStringList& phrases)
 {
     return QRegularExpression(phrases.join(u'|'), QRegularExpression::CaseInsensitiveOption);
 }
+
+// The common vocabulary of whois answers, as keys are normalised: lower case, "-" and "_" as
+// blanks, parentheses and trailing dots dropped, the English of "Titular / Registrant".
+using Words = QSet<QString>;
 const Words kRegistrarKeys = {"registrar", "sponsoring registrar", "registrar name",
     "registrar organization", "registrar organisation", "authorized agency",
     "registration service provider", "registrar of record", "注册商", "注册服务机构",
@@ -87,7 +87,7 @@ const Words kNameServerKeys = {"name server", "nameserver", "nserver", "name ser
     "nameservers", "dns", "hostname", "host name", "domain nameservers", "ns", "dns name"};
 const Words kStatusKeys = {"status", "domain status", "state", "registration status", "epp status",
     "query status", "statut"};
-const Words kDomainKeys = {"domain", "domain name", "domainname", "server name", "name"};
+const Words kDomainKeys = {"domain", "domain name", "domainname"};
 // Labels written before their value without a colon ("Record expires on 2027-06-10").
 const QStringList kSpacedLabels = {"record expires on", "record created on", "registered on",
     "expires on", "created on", "expiry date", "registration date"};
@@ -522,10 +522,7 @@ public:
         for (const Entry& entry : m_parsed.entries) {
             if (kHandleKeys.contains(entry.key) && isHandle(entry.value))
                 m_byHandle.insert(entry.value.toLower(), entry.paragraph);
-            if (entry.block == 0
-                && (entry.key == QLatin1String("domain")
-                    || entry.key == QLatin1String("domain name")
-                    || entry.key == QLatin1String("domainname")))
+            if (entry.block == 0 && kDomainKeys.contains(entry.key))
                 m_domainParagraphs.insert(entry.paragraph);
             if (kHandleKeys.contains(entry.key) && entry.key != QLatin1String("registrar")
                 && entry.key != QLatin1String("contact"))
