@@ -172,55 +172,75 @@ int indentOf(QStringView line)
 }
 
 // A key as the vocabulary holds it; empty when the text is no key.
-// In one pass, for it runs on every line of an answer.
+// In one pass and one allocation, for it runs on every line of an answer.
 QString normalisedKey(QStringView raw)
 {
-    QString key;
-    key.reserve(raw.size());
+    char16_t key[64];
+    qsizetype size = 0;
     int depth = 0, blanks = 0;
     bool blank = false;
     for (const QChar c : raw) {
-        if (c == u'(' || c == u')') {
-            depth += c == u'(' ? 1 : -1;
+        const char16_t u = c.unicode();
+        if (u == u'(' || u == u')') {
+            depth += u == u'(' ? 1 : -1;
             if (depth < 0)
                 return {};
         } else if (depth > 0) {
-        } else if (c == u'-' || c == u'_' || c.isSpace()) {
-            blank = !key.isEmpty();
-        } else if (c == u',' || key.size() > 60) {
+        } else if (u == u'-' || u == u'_' || u == u' ' || u == u'\t' || c.isSpace()) {
+            blank = size > 0;
+        } else if (u == u',' || size > 60) {
             return {};
         } else {
             if (blank && ++blanks > 5)
                 return {};
             if (blank)
-                key += u' ';
+                key[size++] = u' ';
             blank = false;
-            key += c.toLower();
+            key[size++]
+                = u < 0x80 ? char16_t(u >= 'A' && u <= 'Z' ? u + 32 : u) : c.toLower().unicode();
         }
     }
-    while (key.endsWith(u'.') || key.endsWith(u' '))
-        key.chop(1);
-    // "Data de registo / Creation Date": the last language, which is English.
-    if (const qsizetype slash = key.lastIndexOf(QLatin1String(" / ")); slash >= 0)
-        key = key.mid(slash + 3);
-    if (depth != 0 || key.isEmpty() || !key[0].isLetter())
+    while (size > 0 && (key[size - 1] == u'.' || key[size - 1] == u' '))
+        --size;
+    if (depth != 0 || size == 0 || !QChar(key[0]).isLetter())
         return {};
-    return key;
+    QString normal = QString::fromUtf16(key, size);
+    // "Data de registo / Creation Date": the last language, which is English.
+    if (const qsizetype slash = normal.lastIndexOf(QLatin1String(" / ")); slash >= 0)
+        normal = normal.mid(slash + 3);
+    return normal;
 }
 
+// A contact's or registrar's handle: "GI656-DK", "go438-irnic", "U4339-FRNIC": one word of
+// letters, digits and "-_." with a digit in it.
 bool isHandle(const QString& value)
 {
-    static const QRegularExpression handle(
-        QStringLiteral("^(?=[^ ]*\\d)[A-Za-z0-9][A-Za-z0-9_.-]{1,39}$"));
-    return handle.match(value).hasMatch();
+    if (value.size() < 2 || value.size() > 40 || !(value[0].isLetterOrNumber()))
+        return false;
+    bool digit = false;
+    for (const QChar c : value) {
+        const char16_t u = c.unicode();
+        const bool letter = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
+        digit = digit || (u >= '0' && u <= '9');
+        if (!letter && !(u >= '0' && u <= '9') && u != '-' && u != '_' && u != '.')
+            return false;
+    }
+    return digit;
 }
 
 // What a value says once registries' decorations are gone: "[Tag = X]", runs of blanks.
 QString cleaned(QString value)
 {
     static const QRegularExpression tag(QStringLiteral("\\s*\\[Tag = [^\\]]*\\]\\s*$"));
-    // Blanks collapsed first, so that no pattern meets a long run of them.
-    value = value.simplified();
+    // Blanks collapsed first, so that no pattern meets a long run of them (most values have
+    // none, and are kept as they are).
+    bool plain = true;
+    for (qsizetype i = 0; plain && i < value.size(); ++i) {
+        const QChar c = value[i];
+        plain = c == u' ' ? i + 1 < value.size() && value[i + 1] != u' ' : !c.isSpace();
+    }
+    if (!plain)
+        value = value.simplified();
     if (value.contains(QLatin1String("[Tag")))
         value.remove(tag);
     return value;
@@ -247,6 +267,46 @@ QString deobfuscated(QString value)
     return value.replace(at, QStringLiteral("@"));
 }
 
+// What a key of the vocabulary stands for, looked up once per line; bits.
+enum Role : quint32 {
+    RegistrarKey = 1 << 0,
+    RegistrantKey = 1 << 1,
+    RegistrantContactKey = 1 << 2,
+    RegistrantOrgKey = 1 << 3,
+    RegistrantEmailKey = 1 << 4,
+    RegistrantHandleKey = 1 << 5,
+    HandleKey = 1 << 6,
+    EmailKey = 1 << 7,
+    CreatedKey = 1 << 8,
+    ExpiresKey = 1 << 9,
+    NameServerKey = 1 << 10,
+    StatusKey = 1 << 11,
+    DomainKey = 1 << 12,
+    // Keys that may stand before their value with blanks alone between ("Domain-name   x").
+    Known = RegistrarKey | RegistrantKey | RegistrantOrgKey | RegistrantEmailKey | CreatedKey
+        | ExpiresKey | NameServerKey | StatusKey | DomainKey,
+};
+
+quint32 rolesOf(const QString& key)
+{
+    static const QHash<QString, quint32> roles = [] {
+        QHash<QString, quint32> table;
+        const std::pair<const Words*, Role> sets[] = {{&kRegistrarKeys, RegistrarKey},
+            {&kRegistrantKeys, RegistrantKey}, {&kRegistrantContactKeys, RegistrantContactKey},
+            {&kRegistrantOrgKeys, RegistrantOrgKey}, {&kRegistrantEmailKeys, RegistrantEmailKey},
+            {&kRegistrantHandleKeys, RegistrantHandleKey}, {&kHandleKeys, HandleKey},
+            {&kEmailKeys, EmailKey}, {&kCreatedKeys, CreatedKey}, {&kExpiresKeys, ExpiresKey},
+            {&kNameServerKeys, NameServerKey}, {&kStatusKeys, StatusKey},
+            {&kDomainKeys, DomainKey}};
+        for (const auto& [words, role] : sets) {
+            for (const QString& word : *words)
+                table[word] |= role;
+        }
+        return table;
+    }();
+    return key.isEmpty() ? 0 : roles.value(key);
+}
+
 // What a block holds, by its header; bits.
 enum BlockKind { Registrant = 1, Registrar = 2, Contact = 4, NameServers = 8, Other = 16 };
 
@@ -256,6 +316,7 @@ struct Entry
     QString key; // normalised; empty for a value line under a header
     QString value;
     int paragraph;
+    quint32 roles = rolesOf(key);
 };
 
 // An answer as entries, in one pass: "key: value", "[key] value", "key....: value", a header
@@ -266,20 +327,6 @@ struct Parsed
     // Lines outside comments and terms of use, for phrases that must not be read there.
     QString plain;
 };
-
-// Every key of the vocabulary.
-const Words& knownKeys()
-{
-    static const Words all = [] {
-        Words keys;
-        for (const Words* words :
-            {&kRegistrarKeys, &kRegistrantKeys, &kRegistrantOrgKeys, &kRegistrantEmailKeys,
-                &kCreatedKeys, &kExpiresKeys, &kNameServerKeys, &kStatusKeys, &kDomainKeys})
-            keys.unite(*words);
-        return keys;
-    }();
-    return all;
-}
 
 std::optional<std::pair<QString, QString>> keyValue(QStringView line)
 {
@@ -321,7 +368,7 @@ std::optional<std::pair<QString, QString>> keyValue(QStringView line)
     if (line.size() < 300 && leader) {
         const QRegularExpressionMatch match = spaced.match(line);
         const QString key = match.hasMatch() ? normalisedKey(match.capturedView(1)) : QString();
-        if (!key.isEmpty() && (match.capturedView(2).startsWith(u'.') || knownKeys().contains(key)))
+        if (!key.isEmpty() && (match.capturedView(2).startsWith(u'.') || (rolesOf(key) & Known)))
             return std::pair {key, match.captured(3).trimmed()};
     }
     return std::nullopt;
@@ -390,9 +437,12 @@ Parsed parse(const QString& text)
     qsizetype aheadFrom = -1, aheadAt = -1;
     const auto nextLine = [&](qsizetype from) -> std::optional<QStringView> {
         if (aheadFrom < 0 || from < aheadFrom || from > aheadAt) {
+            // Past the blanks, then back to the start of the line they end on.
             qsizetype at = from;
-            while (at < size && lineAt(at).first.trimmed().isEmpty())
-                at = lineAt(at).second;
+            while (at < size && text[at].isSpace())
+                ++at;
+            while (at > from && text[at - 1] != u'\n')
+                --at;
             aheadFrom = from;
             aheadAt = at;
         }
@@ -430,6 +480,10 @@ Parsed parse(const QString& text)
                     section = 0;
             }
             endParagraph();
+            if (trimmed.isEmpty() && at < size) {
+                nextLine(at); // a run of blank lines is passed at once
+                at = std::max(at, aheadAt);
+            }
             continue;
         }
         const bool startsParagraph = paragraphText.isEmpty();
@@ -520,15 +574,15 @@ public:
         if (starts > 1 && from > 0)
             m_parsed.entries.erase(m_parsed.entries.begin(), m_parsed.entries.begin() + from);
         for (const Entry& entry : m_parsed.entries) {
-            if (kHandleKeys.contains(entry.key) && isHandle(entry.value))
+            if ((entry.roles & HandleKey) && isHandle(entry.value))
                 m_byHandle.insert(entry.value.toLower(), entry.paragraph);
-            if (entry.block == 0 && kDomainKeys.contains(entry.key))
+            if (entry.block == 0 && (entry.roles & DomainKey))
                 m_domainParagraphs.insert(entry.paragraph);
-            if (kHandleKeys.contains(entry.key) && entry.key != QLatin1String("registrar")
+            if ((entry.roles & HandleKey) && entry.key != QLatin1String("registrar")
                 && entry.key != QLatin1String("contact"))
                 m_contactParagraphs.insert(entry.paragraph);
-            const bool names = kRegistrantHandleKeys.contains(entry.key)
-                || (kRegistrantKeys.contains(entry.key) && entry.key != QLatin1String("person"));
+            const bool names = (entry.roles & RegistrantHandleKey)
+                || ((entry.roles & RegistrantKey) && entry.key != QLatin1String("person"));
             if (names && m_registrantHandle.isEmpty() && isHandle(entry.value))
                 m_registrantHandle = entry.value;
         }
@@ -566,8 +620,8 @@ public:
         r.registrar = registrar();
         r.registrant = registrant();
         r.email = email();
-        r.created = date(kCreatedKeys);
-        r.expires = date(kExpiresKeys);
+        r.created = date(CreatedKey);
+        r.expires = date(ExpiresKey);
         reading.lacksRegistrant = !m_registrantStated;
         // A domain has a handful of name servers; an answer listing thousands is not believed.
         constexpr qsizetype kMostNameServers = 16;
@@ -575,7 +629,7 @@ public:
             if (r.nameServers.size() == kMostNameServers)
                 break;
             const bool listed = entry.key.isEmpty() && (entry.block & NameServers);
-            if (!listed && !kNameServerKeys.contains(entry.key))
+            if (!listed && !(entry.roles & NameServerKey))
                 continue;
             if (!entry.key.isEmpty() && !(entry.block & NameServers)
                 && (entry.key == QLatin1String("hostname")
@@ -647,7 +701,7 @@ private:
     QString namedRegistrar() const
     {
         for (const Entry& entry : m_parsed.entries) {
-            if (!kRegistrarKeys.contains(entry.key) || isNoName(entry.value))
+            if (!(entry.roles & RegistrarKey) || isNoName(entry.value))
                 continue;
             // A handle, or an identifier ("ua.imena") whose own object the answer holds.
             const auto object = m_registrars.constFind(entry.value.toLower());
@@ -676,9 +730,9 @@ private:
     {
         const QStringList names = kNameKeys;
         bool triedHandle = false;
-        for (const Words* keys : {&kRegistrantKeys, &kRegistrantContactKeys, &kRegistrantOrgKeys}) {
+        for (const quint32 role : {RegistrantKey, RegistrantContactKey, RegistrantOrgKey}) {
             for (const Entry& entry : m_parsed.entries) {
-                if (!keys->contains(entry.key))
+                if (!(entry.roles & role))
                     continue;
                 // "org" and "person" alone belong to the domain only in its own paragraph.
                 const bool generic
@@ -702,7 +756,7 @@ private:
         for (const Entry& entry : m_parsed.entries) {
             if (entry.block & Registrant)
                 m_registrantStated = true;
-            if (kRegistrantHandleKeys.contains(entry.key) && isHandle(entry.value))
+            if ((entry.roles & RegistrantHandleKey) && isHandle(entry.value))
                 m_registrantStated = true;
         }
         const QString inSection = inSections(Registrant, names + kOrgKeys, true);
@@ -737,22 +791,21 @@ private:
                 if (e.key.contains(QLatin1String("admin")) || e.key.contains(QLatin1String("tech"))
                     || e.key.contains(QLatin1String("contact")))
                     roles.insert(e.paragraph);
-                else if (!roles.contains(e.paragraph) && kEmailKeys.contains(e.key)
+                else if (!roles.contains(e.paragraph) && (e.roles & EmailKey)
                     && address(deobfuscated(e.value)))
                     return deobfuscated(e.value);
             }
             return {};
         };
-        QString found = first([&](const Entry& e) {
-            return kRegistrantEmailKeys.contains(e.key) && address(e.value);
-        });
+        QString found = first(
+            [&](const Entry& e) { return (e.roles & RegistrantEmailKey) && address(e.value); });
         for (const Entry& entry : m_parsed.entries) {
-            if (kRegistrantEmailKeys.contains(entry.key))
+            if ((entry.roles & RegistrantEmailKey))
                 m_registrantStated = true;
         }
         if (found.isEmpty()) {
             found = first([&](const Entry& e) {
-                return (e.block & Registrant) && kEmailKeys.contains(e.key) && address(e.value);
+                return (e.block & Registrant) && (e.roles & EmailKey) && address(e.value);
             });
         }
         if (found.isEmpty() && !m_registrantHandle.isEmpty()) {
@@ -786,11 +839,11 @@ private:
 
     // The domain's own date: outside contacts' blocks, where "Created:" is the contact's; a
     // key of more words ("Expiry Date") is the domain's even inside one.
-    RecordDate date(const Words& keys) const
+    RecordDate date(quint32 role) const
     {
         for (const bool inContacts : {false, true}) {
             for (const Entry& entry : m_parsed.entries) {
-                if (!keys.contains(entry.key) || m_contactParagraphs.contains(entry.paragraph))
+                if (!(entry.roles & role) || m_contactParagraphs.contains(entry.paragraph))
                     continue;
                 if ((entry.block & Contact) && (!inContacts || !entry.key.contains(u' ')))
                     continue;
@@ -807,8 +860,7 @@ private:
     {
         bool active = false;
         for (const Entry& entry : m_parsed.entries) {
-            if (!kStatusKeys.contains(entry.key) || entry.value.isEmpty()
-                || (entry.block & Contact))
+            if (!(entry.roles & StatusKey) || entry.value.isEmpty() || (entry.block & Contact))
                 continue;
             const QString status = entry.value.toLower();
             if (containsAny(status, kReservedStatus))
