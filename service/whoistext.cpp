@@ -649,6 +649,9 @@ public:
             }
         }
         reading.outcome = outcome(r);
+        if (reading.outcome != Outcome::Registered)
+            r = {}; // a reserved or free name's stray fields are no domain's facts
+
         return reading;
     }
 
