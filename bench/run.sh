@@ -9,7 +9,7 @@ source tools/deps.sh
 install_missing "${DEPS[@]}" wrk nginx-light
 configure_and_build build-bench -DCMAKE_BUILD_TYPE=Release -DDOMAIN_WHOIS_TESTS=ON
 benchmarks=("$@")
-[ ${#benchmarks[@]} -eq 0 ] && benchmarks=(bench_postprocess bench_query bench_watchlist bench_service bench_service_load bench_startup)
+[ ${#benchmarks[@]} -eq 0 ] && benchmarks=(bench_postprocess bench_query bench_watchlist bench_whoistext bench_service bench_service_load bench_startup)
 for name in "${benchmarks[@]}"; do
     echo "== $name"
     if [ "$name" = bench_startup ]; then

@@ -13,6 +13,8 @@ QString stateMessage(Outcome outcome)
     switch (outcome) {
     case Outcome::NotRegistered:
         return QStringLiteral("该域名尚未注册");
+    case Outcome::Reserved:
+        return QStringLiteral("该域名已被注册局保留");
     case Outcome::NotADomain:
         return QStringLiteral("这不是可以查询的域名");
     case Outcome::RateLimited:
@@ -25,10 +27,15 @@ QString stateMessage(Outcome outcome)
     return {};
 }
 
-QString dateText(const QDateTime& date)
+// China Standard Time (UTC+8), the readers' zone, when the date's zone is known; as written when
+// it is not, for a time converted from a guessed zone would be wrong by hours.
+QString dateText(const RecordDate& date)
 {
-    return date.isValid() ? date.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                          : QString();
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    if (!date.isValid())
+        return {};
+    return date.zoned ? date.at.toOffsetFromUtc(8 * 3600).toString(format)
+                      : date.at.toString(format);
 }
 
 } // namespace
@@ -91,6 +98,7 @@ Reply whoisPage(const QString& domain, const LookupResult& result)
         reply.maxAgeSeconds = result.incomplete ? 30 : 15 * 60;
         break;
     case Outcome::NotRegistered:
+    case Outcome::Reserved:
         reply.maxAgeSeconds = 5 * 60;
         break;
     case Outcome::NotADomain:

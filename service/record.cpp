@@ -23,6 +23,8 @@ const char* outcomeName(Outcome outcome)
         return "registered";
     case Outcome::NotRegistered:
         return "not-registered";
+    case Outcome::Reserved:
+        return "reserved";
     case Outcome::NotADomain:
         return "not-a-domain";
     case Outcome::RateLimited:

@@ -5,7 +5,17 @@
 #include <QStringList>
 
 // How a look-up ended, each a state the user must tell apart in the window.
-enum class Outcome { Registered, NotRegistered, NotADomain, RateLimited, Unavailable };
+enum class Outcome { Registered, NotRegistered, Reserved, NotADomain, RateLimited, Unavailable };
+
+// A date as a registry stated it: an instant when its zone is known (stated, or documented for
+// that registry), otherwise the wall-clock time as written, which is never converted.
+struct RecordDate
+{
+    QDateTime at; // UTC when zoned; otherwise the written time held as UTC, unconverted
+    bool zoned = false;
+
+    bool isValid() const { return at.isValid(); }
+};
 
 // What the registries show of a domain. Empty texts and invalid dates: not shown, or not public.
 struct DomainRecord
@@ -13,8 +23,8 @@ struct DomainRecord
     QString registrar;
     QString registrant; // the name, else the organisation
     QString email; // an address only
-    QDateTime created; // UTC
-    QDateTime expires; // UTC
+    RecordDate created;
+    RecordDate expires;
     QStringList nameServers;
 
     bool registrantPublic() const { return !registrant.isEmpty() || !email.isEmpty(); }

@@ -203,8 +203,7 @@ LookupResult Registries::overPort43(const QString& domain, Deadline deadline)
         result.outcome = *registry.failure;
         return result;
     }
-    const WhoisReading reading
-        = readWhoisAnswer(decodeWhoisAnswer(*server, registry.answer), formatForTld(tld));
+    const WhoisReading reading = readAnswerFrom(*server, domain, registry.answer);
     result.outcome = reading.outcome;
     result.record = reading.record;
     if (reading.outcome == Outcome::Unavailable)
@@ -221,7 +220,7 @@ LookupResult Registries::overPort43(const QString& domain, Deadline deadline)
             hop, Upstream::Registrar);
         const WhoisReading more = registrar.failure
             ? WhoisReading {}
-            : readWhoisAnswer(decodeWhoisAnswer(referral, registrar.answer), registrarFormat());
+            : readAnswerFrom(referral, domain, registrar.answer);
         if (more.outcome == Outcome::Registered) {
             result.asked << hop.asked; // the page names where its facts came from
             result.record.fillFrom(more.record);

@@ -8,19 +8,20 @@
 
 #include "service/record.h"
 
-// The field names one registry format uses, and the zone of its dates when they name none.
+// What differs between registries beyond the common vocabulary of whois answers, which every
+// answer is read by: the zone of times written without one, where the registry documents it.
 struct WhoisFormat
 {
     const char* name;
-    QStringList tlds; // empty: every TLD no other row names, and every registrar
-    QStringList registrar, created, expires, registrantName, registrantOrg, email, nameServer,
-        referral;
-    int utcOffsetMinutes = 0;
+    QStringList servers; // whois hosts that answer in it
+    QStringList tlds; // and the TLDs they serve, for a server known by another name
+    std::optional<int> utcOffsetMinutes;
+    bool monthBeforeDay = false; // writes nn/nn/yyyy month first
 };
 
-// The format of a TLD's registry; registrars' answers all use the first (ICANN's) format.
-const WhoisFormat& formatForTld(const QString& tld);
-const WhoisFormat& registrarFormat();
+// The format of a registry's answers, by its server or else its TLD; the generic one (the first)
+// for every other registry and for registrars.
+const WhoisFormat& formatFor(const QString& server, const QString& tld);
 // Every format, for tests and the home page.
 const std::vector<WhoisFormat>& whoisFormats();
 
@@ -32,18 +33,26 @@ QString decodeWhoisAnswer(const QString& server, const QByteArray& bytes);
 
 struct WhoisReading
 {
-    Outcome outcome = Outcome::Unavailable; // Registered, NotRegistered, RateLimited or Unavailable
+    // Registered, NotRegistered, Reserved, RateLimited or Unavailable
+    Outcome outcome = Outcome::Unavailable;
     DomainRecord record;
     // A field the page needs that the answer lacks (not merely redacted).
     bool lacksRegistrant = false;
     QString referral; // the registrar's whois server, if the answer names one
 };
 
-// Reads a whois answer by its format's field names.
-WhoisReading readWhoisAnswer(const QString& text, const WhoisFormat& format);
+// Reads a whois answer for domain (empty: whichever domain it describes). Linear in its size.
+WhoisReading readWhoisAnswer(
+    const QString& text, const WhoisFormat& format, const QString& domain = {});
+// A registry's or registrar's answer for domain as its server sent it.
+WhoisReading readAnswerFrom(const QString& server, const QString& domain, const QByteArray& bytes);
 
-// A date as a registry writes it, in UTC; invalid when it is none.
-QDateTime parseWhoisDate(const QString& text, int utcOffsetMinutes);
+// A date as a registry writes it (ISO 8601 and RFC 3339, yyyymmdd, dd.mm.yyyy, month names,
+// ordinals; Z, offsets and zone names); zoned by the registry's documented zone when it names
+// none. Invalid when it holds no date with a day.
+// monthBeforeDay: the registry writes nn/nn/yyyy month first.
+RecordDate parseWhoisDate(const QString& text, std::optional<int> registryOffsetMinutes = {},
+    bool monthBeforeDay = false);
 // Whether a registrant value stands for "not public" ("REDACTED FOR PRIVACY" and the like).
 bool isWithheld(const QString& value);
 // An e-mail address, and nothing else ("Select Request Email Form at …" is not one).

@@ -23,7 +23,7 @@ void TestEndToEnd::query_data()
     QTest::newRow("registered")
         << "www.example.com.cn"
         << "www.example.com.cn|北京新网数码信息技术有限公司|北京示例科技有限公司|"
-           "admin@example.com.cn|2003-03-17 04:20:05|2027-03-17 04:48:36"
+           "admin@example.com.cn|2003-03-17 12:20:05|2027-03-17 12:48:36"
         << "example.com.cn asked=127.0.0.2,whois.cnnic.cn registered";
     QTest::newRow("not registered")
         << "free-name-42.com"

@@ -74,36 +74,36 @@ void TestService::formats_data()
     row(".com, thin registry, referral to the registrar", "www.Example-Shop.com",
         "example-shop.com", 200,
         {"Registrar" + kSpace + "One," + kSpace + "LLC", "Wang" + kSpace + "Xiaoming",
-            "owner@example-shop.com", "1999-08-14 04:00:00", "2027-08-13 04:00:00"});
+            "owner@example-shop.com", "1999-08-14 12:00:00", "2027-08-13 12:00:00"});
     row(".com, not registered", "free-name-42.com", "domain free-name-42.com", 200,
         {"", kFree, "", " ", " "});
     row(".org, redacted", "example-charity.org", "example-charity.org", 200,
-        {"Registrar" + kSpace + "Two" + kSpace + "Ltd", no, no, "2003-05-21 16:40:02",
-            "2028-05-21 16:40:02"});
+        {"Registrar" + kSpace + "Two" + kSpace + "Ltd", no, no, "2003-05-22 00:40:02",
+            "2028-05-22 00:40:02"});
     row(".org, rate-limited", "limited-charity.org", "limited-charity.org", 503,
         {"", kLimited, "", " ", " "});
     row("new gTLD, markers in values", "whois-tools.app", "whois-tools.app", 200,
         {"Whois" + kSpace + "Networks" + kSpace + "Co.," + kSpace + "Ltd.",
-            "Sponsoring" + kSpace + "Tools" + kSpace + "Studio", no, "2018-05-08 15:12:33",
-            "2027-05-08 15:12:33"});
+            "Sponsoring" + kSpace + "Tools" + kSpace + "Studio", no, "2018-05-08 23:12:33",
+            "2027-05-08 23:12:33"});
     const QStringList cn = {"北京新网数码信息技术有限公司", "北京示例科技有限公司",
-        "admin@example.com.cn", "2003-03-17 04:20:05", "2027-03-17 04:48:36"};
+        "admin@example.com.cn", "2003-03-17 12:20:05", "2027-03-17 12:48:36"};
     row(".cn, host reduced to its domain", "www.example.com.cn", "example.com.cn", 200, cn);
     row(".uk", "www.example-garden.co.uk", "example-garden.co.uk", 200,
         {"Registrar" + kSpace + "Four" + kSpace + "Ltd" + kSpace + "t/a" + kSpace + "Four", no, no,
             "1996-08-26 00:00:00", "2027-08-26 00:00:00"});
     row(".jp, ISO-2022-JP", "example-kissa.jp", "example-kissa.jp/e", 200,
-        {"", "喫茶店", no, "2001-01-29 00:00:00", "2027-01-31 00:00:00"});
+        {"", "喫茶店", "info@example-kissa.jp", "2001-01-29 00:00:00", "2027-01-31 00:00:00"});
     row(".de", "beispiel-laden.de", "-T dn,ace beispiel-laden.de", 200, {"", no, no, " ", " "});
     row(".de, free", "frei-und-offen.de", "-T dn,ace frei-und-offen.de", 200,
         {"", kFree, "", " ", " "});
     row(".ru", "primer-magazin.ru", "primer-magazin.ru", 200,
-        {"REGRU-RU", "OOO" + kSpace + "\"Primer\"", no, "2005-03-01 12:00:00",
-            "2027-03-01 21:00:00"});
+        {"REGRU-RU", "OOO" + kSpace + "\"Primer\"", no, "2005-03-01 20:00:00",
+            "2027-03-02 05:00:00"});
     row(".com, registrar answering in GBK, not in the charset table", "example-gbk.com",
         "example-gbk.com", 200,
         {"Registrar" + kSpace + "GBK" + kSpace + "Ltd", "张伟", "zhangwei@example-gbk.com",
-            "2006-03-02 08:15:00", "2027-03-02 08:15:00"});
+            "2006-03-02 16:15:00", "2027-03-02 16:15:00"});
 }
 
 void TestService::formats()
@@ -203,8 +203,8 @@ void TestService::registrarFaults()
     const Answer got = ask(service, "example-shop.com");
     QCOMPARE(got.status, 200L);
     QCOMPARE(got.shown,
-        (QStringList {"Registrar" + kSpace + "One," + kSpace + "LLC", "", "", "1999-08-14 04:00:00",
-            "2027-08-13 04:00:00"}));
+        (QStringList {"Registrar" + kSpace + "One," + kSpace + "LLC", "", "", "1999-08-14 12:00:00",
+            "2027-08-13 12:00:00"}));
     QVERIFY2(QRegularExpression("max-age=(29|30)\\r\\n").match(got.headers).hasMatch(),
         got.headers.constData());
 }

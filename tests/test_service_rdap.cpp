@@ -22,7 +22,7 @@ size_t upstreamQueries(const FakeRegistries& upstream)
 
 const QStringList kShop
     = {"Registrar" + kSpace + "One," + kSpace + "LLC", "Wang" + kSpace + "Xiaoming",
-        "owner@example-shop.com", "1999-08-14 04:00:00", "2027-08-13 04:00:00"};
+        "owner@example-shop.com", "1999-08-14 12:00:00", "2027-08-13 12:00:00"};
 const QString kCharity = "Registrar" + kSpace + "Two" + kSpace + "Ltd";
 
 } // namespace
@@ -50,7 +50,7 @@ void TestServiceRdap::lookUps_data()
     QTest::addColumn<bool>("port43"); // whether port 43 was asked
     QTest::addColumn<QStringList>("shown");
     const QStringList charity
-        = {kCharity, "已保密", "已保密", "2003-05-21 16:40:02", "2028-05-21 16:40:02"};
+        = {kCharity, "已保密", "已保密", "2003-05-22 00:40:02", "2028-05-22 00:40:02"};
     QTest::newRow("thin registry, related registrar")
         << "www.example-shop.com" << QByteArray() << false << kShop;
     QTest::newRow("redacted registrant")
@@ -73,7 +73,7 @@ void TestServiceRdap::lookUps_data()
     QTest::newRow("a TLD without RDAP")
         << "example.com.cn" << QByteArray() << true
         << QStringList {"北京新网数码信息技术有限公司", "北京示例科技有限公司",
-               "admin@example.com.cn", "2003-03-17 04:20:05", "2027-03-17 04:48:36"};
+               "admin@example.com.cn", "2003-03-17 12:20:05", "2027-03-17 12:48:36"};
 }
 
 void TestServiceRdap::lookUps()

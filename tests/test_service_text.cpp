@@ -68,32 +68,48 @@ void TestServiceText::typedBytes()
 void TestServiceText::dates_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("zone"); // the format's own, in minutes east of UTC
-    QTest::addColumn<QString>("utc");
-    const auto row = [](const char* text, int zone, const char* utc) {
-        QTest::newRow(text) << text << zone << utc;
+    QTest::addColumn<int>("zone"); // the registry's documented zone, minutes east of UTC; or none
+    QTest::addColumn<QString>("shown"); // China Standard Time when the zone is known
+    const int none = INT_MIN;
+    const auto row = [](const char* text, int zone, const char* shown) {
+        QTest::newRow(text) << text << zone << shown;
     };
-    row("1999-08-14T04:00:00Z", 0, "1999-08-14 04:00:00");
-    row("2025-08-14T07:01:38+0000", 0, "2025-08-14 07:01:38");
-    row("2025-03-12T21:44:25+01:00", 0, "2025-03-12 20:44:25");
-    row("2020-01-01T00:30:00.0Z", 540, "2020-01-01 00:30:00");
-    row("2003-03-17 12:20:05", 480, "2003-03-17 04:20:05");
-    row("2026/02/01 01:05:05 (JST)", 0, "2026-01-31 16:05:05");
+    row("1999-08-14T04:00:00Z", none, "1999-08-14 12:00:00");
+    row("2021-06-01t10:00:00z", none, "2021-06-01 18:00:00");
+    row("2025-08-14T07:01:38+0000", none, "2025-08-14 15:01:38");
+    row("2025-03-12T21:44:25+01:00", none, "2025-03-13 04:44:25");
+    row("2010-08-10 16:43:38 +03:00", none, "2010-08-10 21:43:38");
+    row("2020-01-01T00:30:00.0Z", 540, "2020-01-01 08:30:00");
+    row("2003-03-17 12:20:05", 480, "2003-03-17 12:20:05");
+    row("2013-04-21 01:05:35", none, "2013-04-21 01:05:35");
+    row("2026/02/01 01:05:05 (JST)", none, "2026-02-01 00:05:05");
+    row("2012-05-03 10:00:00 EST", none, "2012-05-03 23:00:00");
+    row("2011-07-23 15:43:32 (BRT -03:00)", none, "2011-07-24 02:43:32");
+    row("2019-04-28 04:04:23 CST", none, "2019-04-28 04:04:23");
+    row("Record expires on 2027-06-10 14:37:15 (UTC+8)", none, "2027-06-10 14:37:15");
     row("2001/01/29", 540, "2001-01-29 00:00:00");
-    row("26-Aug-1996", 0, "1996-08-26 00:00:00");
-    row("14-mar-2008 10:00:00 UTC", 0, "2008-03-14 10:00:00");
-    row("12.01.2005", 0, "2005-01-12 00:00:00");
-    row("2021-02-30", 0, "");
-    row("before the registry began", 0, "");
+    row("2007. 03. 02.", none, "2007-03-02 00:00:00");
+    row("20110630 #8516780", none, "2011-06-30 00:00:00");
+    row("26-Aug-1996", none, "1996-08-26 00:00:00");
+    row("30th April 2003", none, "2003-04-30 00:00:00");
+    row("April 30, 2003", none, "2003-04-30 00:00:00");
+    row("14-mar-2008 10:00:00 UTC", none, "2008-03-14 18:00:00");
+    row("12.01.2005", none, "2005-01-12 00:00:00");
+    row("since 30.04.1999", none, "1999-04-30 00:00:00");
+    row("2021-02-30", none, "");
+    row("before Aug-1996", none, "");
 }
 
 void TestServiceText::dates()
 {
     QFETCH(QString, text);
     QFETCH(int, zone);
-    QFETCH(QString, utc);
-    const QDateTime parsed = parseWhoisDate(text, zone);
-    QCOMPARE(parsed.isValid() ? parsed.toUTC().toString("yyyy-MM-dd HH:mm:ss") : QString(), utc);
+    QFETCH(QString, shown);
+    LookupResult result;
+    result.outcome = Outcome::Registered;
+    result.record.created
+        = parseWhoisDate(text, zone == INT_MIN ? std::nullopt : std::optional(zone));
+    QCOMPARE(intendedFacts(result).bdate, shown.isEmpty() ? QString(" ") : shown);
 }
 
 void TestServiceText::addresses_data()
@@ -171,9 +187,9 @@ void TestServiceText::page()
     LookupResult result;
     result.outcome = Outcome::Registered;
     result.asked << "whois.example.test";
-    result.record
-        = {record[0], record[1], record[2], QDateTime(QDate(2003, 3, 17), QTime(4, 20, 5), Qt::UTC),
-            QDateTime(QDate(2027, 3, 17), QTime(4, 48, 36), Qt::UTC), {"ns1.example.cn"}};
+    result.record = {record[0], record[1], record[2],
+        {QDateTime(QDate(2003, 3, 17), QTime(4, 20, 5), Qt::UTC), true},
+        {QDateTime(QDate(2027, 3, 17), QTime(4, 48, 36), Qt::UTC), true}, {"ns1.example.cn"}};
     const Reply reply = whoisPage("example.cn", result);
     QString text = decodeAnsi(reply.body);
     QCOMPARE(text.contains("Version 2.0"), versionTwo);
@@ -181,8 +197,8 @@ void TestServiceText::page()
     if (shown.isEmpty())
         shown = record;
     QCOMPARE((QStringList {read.cop, read.truename, read.mail}), shown);
-    QCOMPARE(read.bdate, QString("2003-03-17 04:20:05"));
-    QCOMPARE(read.edate, QString("2027-03-17 04:48:36"));
+    QCOMPARE(read.bdate, QString("2003-03-17 12:20:05"));
+    QCOMPARE(read.edate, QString("2027-03-17 12:48:36"));
 }
 
 // The pages kept take at most the bytes given: the stalest go first, but never one that clients

@@ -330,7 +330,7 @@ private slots:
         manager.setProcessEnvironment(env);
         manager.start(openbox, {});
         // The program asks what the window manager offers as it connects: wait until it is up.
-        QTRY_VERIFY_WITH_TIMEOUT(xdo({"get_num_desktops"}).trimmed().toInt() > 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(xdo({"get_num_desktops"}).trimmed().toInt() > 0, 30000);
         QTemporaryDir dir;
         host.setProcessEnvironment(env);
         host.start(QCoreApplication::applicationFilePath(), {"--host", dir.path(), ""});
@@ -353,9 +353,11 @@ private slots:
             xdo({"mousemove_relative", "70", "5"});
         xdo({"mouseup", "1"});
         QTRY_COMPARE_WITH_TIMEOUT(at(), QPoint(524, start.y() + 50), 10000);
+        // Ended, not killed, so the X server removes its socket and lock for the next run.
         for (QProcess* process : {&host, &manager, &server}) {
-            process->kill();
-            process->waitForFinished();
+            process->terminate();
+            if (!process->waitForFinished(5000))
+                process->kill();
         }
     }
 };

@@ -68,9 +68,10 @@ QString versionTwoText(const PageValues& v)
     for (const QString& server : v.nameServers)
         text += QStringLiteral("Name Server: %1\r\n").arg(server);
     text
-        += QStringLiteral("Creation Date: %1\r\nExpiration Date: %2\r\n\r\n"
-                          ">>> Last update of whois database: %3 UTC <<<\r\n\r\n"
-                          "注册人和邮箱不公开。日期为协调世界时（UTC）。\r\n")
+        += QStringLiteral(
+            "Creation Date: %1\r\nExpiration Date: %2\r\n\r\n"
+            ">>> Last update of whois database: %3 UTC <<<\r\n\r\n"
+            "注册人和邮箱不公开。日期为北京时间（UTC+8），注册局未注明时区的按原样。\r\n")
                .arg(v.created, v.expires,
                    QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     return text;
@@ -88,7 +89,8 @@ QString otherText(const PageValues& v)
                 .arg(v.created, v.expires);
     text += v.server.isEmpty()
         ? QStringLiteral("本服务按注册局的回答显示查询结果。\r\n")
-        : QStringLiteral("以上信息来自 %1，日期为协调世界时（UTC）。\r\n").arg(v.server);
+        : QStringLiteral("以上信息来自 %1，日期为北京时间（UTC+8），注册局未注明时区的按原样。\r\n")
+              .arg(v.server);
     return text;
 }
 

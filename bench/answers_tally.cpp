@@ -1,0 +1,72 @@
+// Share of the facts stated in the registry answers of tests/answers that the window shows right,
+// per fact, read as the test runner reads them. Prints one line per fact, then the misses.
+//   answers_tally [folder]
+#include <cstdio>
+
+#include <QDir>
+#include <QFile>
+
+#include "whoispage/cut.h"
+#include "service/page.h"
+#include "service/whoistext.h"
+
+int main(int argc, char** argv)
+{
+    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(ANSWERS_DIR);
+    QFile table(dir + QStringLiteral("/expected.tsv"));
+    if (!table.open(QIODevice::ReadOnly))
+        return 1;
+    const QStringList names = {"state", "registrar", "registrant", "email", "created", "expires"};
+    int stated[6] = {}, right[6] = {}, wrong[6] = {};
+    QStringList misses;
+    for (const QString& line : QString::fromUtf8(table.readAll()).split(u'\n').mid(1)) {
+        if (line.trimmed().isEmpty() || line.startsWith(u'#'))
+            continue;
+        const QStringList row = QString(line).remove(u'\r').split(u'\t');
+        QFile file(dir + u'/' + row[0]);
+        if (row.size() != 9 || !file.open(QIODevice::ReadOnly))
+            continue;
+        const WhoisReading reading = readAnswerFrom(row[1], row[2], file.readAll());
+        LookupResult result {reading.outcome, reading.record, {row[1]}, {}};
+        QString page = decodeAnsi(whoisPage(row[2], result).body);
+        const WhoisFacts read = readWhoisPage(stripBlanks(page));
+        const bool registered = result.outcome == Outcome::Registered;
+        const QString state = registered ? QStringLiteral("registered")
+            : result.outcome == Outcome::NotRegistered
+            ? QStringLiteral("free")
+            : QString::fromLatin1(outcomeName(result.outcome));
+        const auto blank
+            = [](const QString& v, const QString& none) { return v == none ? QString() : v; };
+        const QStringList shown = {state, registered ? read.cop : QString(),
+            registered ? blank(read.truename, kConfidential) : QString(),
+            registered ? blank(read.mail, kConfidential) : QString(), blank(read.bdate, " "),
+            blank(read.edate, " ")};
+        for (int i = 0; i < 6; ++i) {
+            const QString meant = i == 0 ? row[3] : i < 4 ? displayValue(row[3 + i]) : row[3 + i];
+            if (!meant.isEmpty())
+                ++stated[i];
+            if (!meant.isEmpty() && shown[i] == meant)
+                ++right[i];
+            else if (!shown[i].isEmpty() && shown[i] != meant)
+                ++wrong[i];
+            if (shown[i] != meant)
+                misses << QStringLiteral("%1 %2: shown \"%3\", meant \"%4\"")
+                              .arg(row[0], names[i], shown[i], meant);
+        }
+    }
+    int allStated = 0, allRight = 0;
+    for (int i = 0; i < 6; ++i) {
+        std::printf("%-10s %4d of %4d right (%3.0f %%), %d wrong values shown\n",
+            qPrintable(names[i]), right[i], stated[i],
+            stated[i] ? 100.0 * right[i] / stated[i] : 0.0, wrong[i]);
+        if (i > 0) {
+            allStated += stated[i];
+            allRight += right[i];
+        }
+    }
+    std::printf("facts      %4d of %4d right (%3.0f %%)\n", allRight, allStated,
+        allStated ? 100.0 * allRight / allStated : 0.0);
+    for (const QString& miss : misses)
+        std::printf("%s\n", qPrintable(miss));
+    return 0;
+}

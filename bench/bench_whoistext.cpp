@@ -1,0 +1,72 @@
+// Reading a registry's answer, which a registrar (a third party) may shape to hurt: answers of
+// hostile shapes at 256 KiB and 1 MiB, each read whole. The time must grow with the size alone
+// (four times the bytes, four times the time) and stay well under 50 ms at 1 MiB.
+#include <benchmark/benchmark.h>
+
+#include <QByteArray>
+
+#include "service/whoistext.h"
+
+namespace {
+
+QByteArray grown(const std::function<QByteArray(int)>& line, int size = 1024 * 1024)
+{
+    QByteArray bytes;
+    for (int i = 0; bytes.size() < size; ++i)
+        bytes += line(i);
+    bytes.truncate(size);
+    return bytes;
+}
+
+// 0: lines each one tab deeper, every one a header; 1: one line of blanks and brackets;
+// 2: a header, then blank lines; 3: keys without values; 4: value lines under one header;
+// 5: an ordinary answer repeated; 6: contact objects, each naming the next by its handle.
+QByteArray answer(int kind, int size)
+{
+    switch (kind) {
+    case 0:
+        return grown([](int i) { return QByteArray(i, '\t') + "Registrant:\n"; }, size);
+    case 1:
+        return "Registrar: " + grown([](int i) { return QByteArray(i % 7 ? " " : "( "); }, size);
+    case 2:
+        return "Registrant:\n" + grown([](int) { return QByteArray("\n"); }, size);
+    case 3:
+        return grown([](int i) { return "Key " + QByteArray::number(i) + ":\n"; }, size);
+    case 4:
+        return "Registrant:\n"
+            + grown([](int) { return QByteArray("    Example Holder Ltd\n"); }, size);
+    case 5:
+        return grown(
+            [](int) {
+                return QByteArray("Domain Name: example.com\nRegistrar: Example Registrar, Inc.\n"
+                                  "Creation Date: 1999-08-14T04:00:00Z\n"
+                                  "Registrant Name: REDACTED FOR PRIVACY\n"
+                                  "Name Server: ns1.example.com\n\n");
+            },
+            size);
+    default:
+        return grown(
+            [](int i) {
+                return "domain: example.com\nholder-c: H" + QByteArray::number(i + 1)
+                    + "\nregistrar: r" + QByteArray::number(i) + "\n\nnic-hdl: H"
+                    + QByteArray::number(i) + "\norg: Holder\n\n";
+            },
+            size);
+    }
+}
+
+void BM_ReadAnswer(benchmark::State& state)
+{
+    const QByteArray bytes = answer(int(state.range(0)), int(state.range(1)) * 1024);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(readAnswerFrom("whois.example.test", "example.com", bytes));
+    state.SetBytesProcessed(state.iterations() * bytes.size());
+}
+
+} // namespace
+
+BENCHMARK(BM_ReadAnswer)
+    ->ArgsProduct({benchmark::CreateDenseRange(0, 6, 1), {256, 1024}})
+    ->ArgNames({"shape", "KiB"})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

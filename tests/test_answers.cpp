@@ -1,0 +1,72 @@
+// Real registries' answers (tests/answers), each read as the service reads it, rendered to the
+// page and read back as the window reads it. A registry is a file and a row of expected.tsv; a
+// "# expect-fail: why" line under a row marks what is not read yet.
+#include <QtTest>
+
+#include "whoispage/cut.h"
+#include "service/page.h"
+#include "service/whoistext.h"
+
+class TestAnswers : public QObject
+{
+    Q_OBJECT
+private slots:
+    void answers_data();
+    void answers();
+};
+
+void TestAnswers::answers_data()
+{
+    QTest::addColumn<QStringList>("row"); // file, server, domain, state and the five facts
+    QTest::addColumn<QString>("failing"); // why the row is not read yet
+    QFile table(QStringLiteral(ANSWERS_DIR "/expected.tsv"));
+    QVERIFY(table.open(QIODevice::ReadOnly));
+    QList<QStringList> rows;
+    QStringList failing;
+    for (const QString& line : QString::fromUtf8(table.readAll()).split(u'\n').mid(1)) {
+        if (line.startsWith(QLatin1String("# expect-fail:")) && !failing.isEmpty())
+            failing.last() = line.mid(14).trimmed();
+        if (line.trimmed().isEmpty() || line.startsWith(u'#'))
+            continue;
+        rows << QString(line).remove(u'\r').split(u'\t');
+        failing << QString();
+    }
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        QVERIFY2(rows[i].size() == 9, qPrintable(rows[i].join(u' ')));
+        QTest::newRow(qPrintable(rows[i][0])) << rows[i] << failing[i];
+    }
+}
+
+void TestAnswers::answers()
+{
+    QFETCH(QStringList, row);
+    QFETCH(QString, failing);
+    QFile file(QStringLiteral(ANSWERS_DIR "/") + row[0]);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const WhoisReading reading = readAnswerFrom(row[1], row[2], file.readAll());
+    LookupResult result {reading.outcome, reading.record, {row[1]}, {}};
+    QString page = decodeAnsi(whoisPage(row[2], result).body);
+    const WhoisFacts read = readWhoisPage(stripBlanks(page));
+    const QStringList states = {"registered", "free", "reserved"};
+    const QList<Outcome> outcomes
+        = {Outcome::Registered, Outcome::NotRegistered, Outcome::Reserved};
+    const Outcome meant = outcomes.value(states.indexOf(row[3]), Outcome::Unavailable);
+    LookupResult intended {meant, {}, {}, {}};
+    WhoisFacts facts = intendedFacts(intended);
+    if (meant == Outcome::Registered) {
+        facts.cop = displayValue(row[4]);
+        facts.truename = row[5].isEmpty() ? kConfidential : displayValue(row[5]);
+        facts.mail = row[6].isEmpty() ? kConfidential : displayValue(row[6]);
+        facts.bdate = row[7].isEmpty() ? QStringLiteral(" ") : row[7];
+        facts.edate = row[8].isEmpty() ? QStringLiteral(" ") : row[8];
+    }
+    if (!failing.isEmpty())
+        QEXPECT_FAIL("", qPrintable(failing), Abort);
+    QCOMPARE((QStringList {outcomeName(result.outcome), read.cop, read.truename, read.mail,
+                 read.bdate, read.edate}),
+        (QStringList {
+            outcomeName(meant), facts.cop, facts.truename, facts.mail, facts.bdate, facts.edate}));
+}
+
+QTEST_GUILESS_MAIN(TestAnswers)
+#include "test_answers.moc"
