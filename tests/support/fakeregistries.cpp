@@ -56,6 +56,16 @@ ServiceSettings FakeRegistries::service(bool withRdap)
     return service;
 }
 
+Answer FakeRegistries::lookUp(
+    const QString& typed, bool rdap, const std::function<void(ServiceSettings&)>& tune)
+{
+    ServiceSettings settings = service(rdap);
+    if (tune)
+        tune(settings);
+    const WhoisService running(settings);
+    return ask(running, typed);
+}
+
 ServiceSettings onLoopback(const RegistrySettings& registries)
 {
     ServiceSettings settings;

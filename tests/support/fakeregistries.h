@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -10,6 +11,13 @@
 
 // IANA's answer for a TLD whose whois server is server.
 QByteArray ianaReferral(const char* tld, const char* server);
+
+struct Answer
+{
+    long status = 0;
+    QStringList shown; // the window's cop, truename, mail, bdate and edate
+    QByteArray headers;
+};
 
 // The registries of the tests. Port 43: IANA on 127.0.0.2, every registry and registrar on
 // 127.0.0.3, reached by their real names through a resolver of the test's own; a slow one on
@@ -22,6 +30,9 @@ struct FakeRegistries
     RegistrySettings settings();
     // The service on 127.0.0.1 and a free port; RDAP first when rdap, its bootstrap kept in cache.
     ServiceSettings service(bool rdap = false);
+    // A service started on these registries, its settings changed by tune, asked for typed.
+    Answer lookUp(const QString& typed, bool rdap = false,
+        const std::function<void(ServiceSettings&)>& tune = {});
 
     FakeWhoisServer iana {"127.0.0.2"};
     FakeWhoisServer whois {"127.0.0.3"};
@@ -35,13 +46,6 @@ struct FakeRegistries
 
 // The service on 127.0.0.1 and a free port, asking the registries given.
 ServiceSettings onLoopback(const RegistrySettings& registries);
-
-struct Answer
-{
-    long status = 0;
-    QStringList shown; // the window's cop, truename, mail, bdate and edate
-    QByteArray headers;
-};
 
 // The service's page for typed text, read back as the window reads it.
 Answer ask(const WhoisService& service, const QString& typed);
