@@ -74,11 +74,12 @@ ServiceSettings onLoopback(const RegistrySettings& registries)
     return settings;
 }
 
-Answer ask(const WhoisService& service, const QString& typed)
+Answer ask(const WhoisService& service, const QString& typed, const QList<QByteArray>& headers)
 {
     const HttpGot got = httpRequest(
         QStringLiteral("http://127.0.0.1:%1/cgi-bin/whois?domain=").arg(service.port())
-        + typed.toUtf8().toPercentEncoding());
+            + typed.toUtf8().toPercentEncoding(),
+        "GET", headers);
     QString page = decodeAnsi(got.body);
     const WhoisFacts facts = readWhoisPage(stripBlanks(page));
     return {

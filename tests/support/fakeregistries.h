@@ -48,7 +48,8 @@ struct FakeRegistries
 ServiceSettings onLoopback(const RegistrySettings& registries);
 
 // The service's page for typed text, read back as the window reads it.
-Answer ask(const WhoisService& service, const QString& typed);
+Answer ask(
+    const WhoisService& service, const QString& typed, const QList<QByteArray>& headers = {});
 
 inline const QString kSpace = QStringLiteral("\u3000");
 inline const QString kUnavailable = QStringLiteral("注册局暂时没有应答，请稍后再试");
