@@ -5,25 +5,28 @@
 
 #include "support/fakeregistries.h"
 
+using Routes = std::function<void(FakeRegistries&)>;
+Q_DECLARE_METATYPE(Routes)
+
 namespace {
 
-// Once the bootstrap registry is in: any look-up starts its fetch.
-void bootstrap(WhoisService& service, FakeRegistries& upstream)
-{
-    ask(service, "warm.cn");
-    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(upstream.cache.filePath("dns.json")); }));
-}
-
-size_t upstreamQueries(const FakeRegistries& upstream)
-{
-    return upstream.rdap.targets().size() + upstream.registrar.targets().size()
-        + upstream.whois.queries().size();
-}
-
-const QStringList kShop
-    = {"Registrar" + kSpace + "One," + kSpace + "LLC", "Wang" + kSpace + "Xiaoming",
-        "owner@example-shop.com", "1999-08-14 04:00:00", "2027-08-13 04:00:00"};
 const QString kCharity = "Registrar" + kSpace + "Two" + kSpace + "Ltd";
+const QStringList kCharityShown
+    = {kCharity, "已保密", "已保密", "2003-05-21 16:40:02", "2028-05-21 16:40:02"};
+
+// The fake's answer for path, the body given, after slowMs.
+Routes route(const QByteArray& path, FakeServer::Response answer, int slowMs = 0)
+{
+    if (slowMs)
+        answer.onRequest
+            = [slowMs] { std::this_thread::sleep_for(std::chrono::milliseconds(slowMs)); };
+    return [=](FakeRegistries& upstream) { upstream.rdap.route(path, answer); };
+}
+
+QByteArray bootstrapFor(const QByteArray& servers)
+{
+    return R"({"version":"1.0","services":[[["com","org"],[)" + servers + "]]]}";
+}
 
 } // namespace
 
@@ -34,63 +37,88 @@ private slots:
     void lookUps_data();
     void lookUps();
     void bootstrapKept();
-    void bootstrapAsItComes_data();
-    void bootstrapAsItComes();
     void bootstrapClockStep();
-    void cacheAnswersAgain();
-    void oneUpstreamForClientsAtOnce();
+    void cache();
     void limits_data();
     void limits();
 };
 
+// A fresh service's first look-ups, which wait for the bootstrap registry within their time; every
+// server it lists for a TLD is tried in turn; it is followed through redirects to https alone.
 void TestServiceRdap::lookUps_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QByteArray>("rdap"); // what the registry answers instead of its fixture
+    QTest::addColumn<Routes>("routes"); // what the RDAP fake answers instead of its table
     QTest::addColumn<bool>("port43"); // whether port 43 was asked
     QTest::addColumn<QStringList>("shown");
-    const QStringList charity
-        = {kCharity, "已保密", "已保密", "2003-05-21 16:40:02", "2028-05-21 16:40:02"};
-    QTest::newRow("thin registry, related registrar")
-        << "www.example-shop.com" << QByteArray() << false << kShop;
-    QTest::newRow("redacted registrant")
-        << "example-charity.org" << QByteArray() << false << charity;
-    QTest::newRow("not found") << "free-name-42.com" << QByteArray() << false
-                               << QStringList {"", kFree, "", " ", " "};
-    QTest::newRow("malformed, then port 43")
-        << "example-charity.org" << QByteArray("{\"objectClassName\":") << true << charity;
-    QTest::newRow("deeply nested, then port 43")
-        << "example-charity.org" << QByteArray(200000, '[') << true << charity;
-    QTest::newRow("server error, then port 43")
-        << "example-charity.org" << QByteArray("500") << true << charity;
-    QTest::newRow("a registrant name of 900,000 characters, cut")
-        << "example-charity.org"
-        << R"({"objectClassName":"domain","entities":[{"roles":["registrar"],"vcardArray":)"
-           R"(["vcard",[["fn",{},"text","Registrar Two Ltd"]]]},{"roles":["registrant"],)"
-           R"("vcardArray":["vcard",[["fn",{},"text",")"
-            + QByteArray(900000, 'A') + R"("]]]}]})"
-        << false << QStringList {kCharity, QString(256, u'A') + "…", "已保密", " ", " "};
-    QTest::newRow("a TLD without RDAP")
-        << "example.com.cn" << QByteArray() << true
-        << QStringList {"北京新网数码信息技术有限公司", "北京示例科技有限公司",
-               "admin@example.com.cn", "2003-03-17 04:20:05", "2027-03-17 04:48:36"};
+    const auto row = [](const char* name, const char* typed, const Routes& routes, bool port43,
+                         const QStringList& shown) {
+        QTest::newRow(name) << QString(typed) << routes << port43 << shown;
+    };
+    const Routes none = [](FakeRegistries&) {};
+    const QByteArray charity = "/rdap/domain/example-charity.org";
+    const char* org = "example-charity.org";
+    row("thin registry, related registrar", "www.example-shop.com", none, false,
+        {"Registrar" + kSpace + "One," + kSpace + "LLC", "Wang" + kSpace + "Xiaoming",
+            "owner@example-shop.com", "1999-08-14 04:00:00", "2027-08-13 04:00:00"});
+    row("redacted registrant", org, none, false, kCharityShown);
+    row("not found", "free-name-42.com", none, false, {"", kFree, "", " ", " "});
+    row("malformed, then port 43", org, route(charity, {200, "{\"objectClassName\":"}), true,
+        kCharityShown);
+    row("deeply nested, then port 43", org, route(charity, {200, QByteArray(200000, '[')}), true,
+        kCharityShown);
+    row("server error, then port 43", org, route(charity, {500, "oops"}), true, kCharityShown);
+    row("a registrant name of 900,000 characters, cut", org,
+        route(charity,
+            {200,
+                R"({"objectClassName":"domain","entities":[{"roles":["registrar"],"vcardArray":)"
+                R"(["vcard",[["fn",{},"text","Registrar Two Ltd"]]]},{"roles":["registrant"],)"
+                R"("vcardArray":["vcard",[["fn",{},"text",")"
+                    + QByteArray(900000, 'A') + R"("]]]}]})"}),
+        false, {kCharity, QString(256, u'A') + "…", "已保密", " ", " "});
+    row("a TLD without RDAP", "example.com.cn", none, true,
+        {"北京新网数码信息技术有限公司", "北京示例科技有限公司", "admin@example.com.cn",
+            "2003-03-17 04:20:05", "2027-03-17 04:48:36"});
+    row(
+        "bootstrap still being fetched", org,
+        [](FakeRegistries& upstream) {
+            const QByteArray at = '"' + upstream.rdap.base().toUtf8() + "/rdap/\"";
+            route("/dns.json", {200, bootstrapFor(at)}, 300)(upstream);
+        },
+        false, kCharityShown);
+    row(
+        "first server failing", org,
+        [](FakeRegistries& upstream) {
+            const QByteArray base = upstream.rdap.base().toUtf8();
+            route("/down/domain/example-charity.org", {500, "oops"})(upstream);
+            route("/dns.json", {200, bootstrapFor('"' + base + "/down/\",\"" + base + "/rdap/\"")})(
+                upstream);
+        },
+        false, kCharityShown);
+    row(
+        "bootstrap redirected to http", org,
+        [](FakeRegistries& upstream) {
+            FakeServer::Response moved {301, {}};
+            moved.headers = {{"Location", upstream.rdap.base().toUtf8() + "/moved.json"}};
+            route("/moved.json",
+                {200, bootstrapFor('"' + upstream.rdap.base().toUtf8() + "/rdap/\"")})(upstream);
+            route("/dns.json", moved)(upstream);
+        },
+        true, kCharityShown);
 }
 
 void TestServiceRdap::lookUps()
 {
     QFETCH(QString, typed);
-    QFETCH(QByteArray, rdap);
+    QFETCH(Routes, routes);
     QFETCH(bool, port43);
     QFETCH(QStringList, shown);
     FakeRegistries upstream;
-    if (rdap == "500")
-        upstream.rdap.route("/rdap/domain/example-charity.org", {500, "oops"});
-    else if (!rdap.isEmpty())
-        upstream.rdap.route("/rdap/domain/example-charity.org", {200, rdap});
-    WhoisService service(upstream.service(true));
-    bootstrap(service, upstream);
-    QCOMPARE(ask(service, typed).shown, shown);
-    QCOMPARE(upstream.whois.queries().size() > 1, port43); // more than the warm-up's
+    routes(upstream);
+    QCOMPARE(upstream.lookUp(typed, true).shown, shown);
+    QCOMPARE(!upstream.whois.queries().empty(), port43);
+    const auto targets = upstream.rdap.targets();
+    QCOMPARE(std::count(targets.begin(), targets.end(), "/moved.json"), 0);
 }
 
 // Fetched once, kept on disk, used by the next start even when IANA cannot be reached; fetched
@@ -98,70 +126,23 @@ void TestServiceRdap::lookUps()
 void TestServiceRdap::bootstrapKept()
 {
     FakeRegistries upstream;
-    {
-        WhoisService first(upstream.service(true));
-        bootstrap(first, upstream);
-        QCOMPARE(ask(first, "example-shop.com").shown, kShop);
-    }
+    QCOMPARE(upstream.lookUp("example-charity.org", true).shown, kCharityShown);
     upstream.rdap.route("/dns.json", {404, ""});
     const auto fetches = [&upstream] {
         const auto targets = upstream.rdap.targets();
         return std::count(targets.begin(), targets.end(), QByteArray("/dns.json"));
     };
-    {
-        WhoisService again(upstream.service(true));
-        QCOMPARE(ask(again, "example-charity.org").shown.at(0), kCharity);
-        QCOMPARE(fetches(), 1);
-        QCOMPARE(upstream.whois.queries(), std::vector<QByteArray> {"warm.cn"});
-    }
+    QCOMPARE(upstream.lookUp("example-charity.org", true).shown, kCharityShown);
+    QCOMPARE(fetches(), 1);
+    QVERIFY(upstream.whois.queries().empty());
     QFile kept(upstream.cache.filePath("dns.json"));
     QVERIFY(kept.open(QIODevice::ReadWrite));
     kept.setFileTime(
         QDateTime::currentDateTimeUtc().addDays(-2), QFileDevice::FileModificationTime);
     kept.close();
     WhoisService later(upstream.service(true));
-    ask(later, "example-charity.org");
+    QCOMPARE(ask(later, "example-charity.org").shown, kCharityShown); // the old copy still serves
     QTRY_COMPARE(fetches(), 2);
-    QCOMPARE(ask(later, "example-shop.com").shown, kShop); // the old copy still serves
-}
-
-// A fresh service's first look-ups wait for the bootstrap registry within their time; every
-// server it lists for a TLD is tried in turn; it is followed through redirects to https alone.
-void TestServiceRdap::bootstrapAsItComes_data()
-{
-    QTest::addColumn<QString>("bootstrap");
-    QTest::addColumn<bool>("port43"); // whether port 43 was asked
-    QTest::newRow("still being fetched") << "slow" << false;
-    QTest::newRow("first server failing") << "two servers" << false;
-    QTest::newRow("redirected to http") << "redirect" << true;
-}
-
-void TestServiceRdap::bootstrapAsItComes()
-{
-    QFETCH(QString, bootstrap);
-    QFETCH(bool, port43);
-    FakeRegistries upstream;
-    const QByteArray base = upstream.rdap.base().toUtf8();
-    const auto registry = [](const QByteArray& servers) {
-        return R"({"version":"1.0","services":[[["com","org"],[)" + servers + "]]]}";
-    };
-    FakeServer::Response dns {200, registry('"' + base + "/rdap/\"")};
-    if (bootstrap == "slow") {
-        dns.onRequest = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
-    } else if (bootstrap == "two servers") {
-        upstream.rdap.route("/down/domain/example-charity.org", {500, "oops"});
-        dns.body = registry('"' + base + "/down/\",\"" + base + "/rdap/\"");
-    } else {
-        upstream.rdap.route("/moved.json", dns);
-        dns = {301, {}};
-        dns.headers = {{"Location", base + "/moved.json"}};
-    }
-    upstream.rdap.route("/dns.json", dns);
-    WhoisService service(upstream.service(true));
-    QCOMPARE(ask(service, "example-charity.org").shown.at(0), kCharity);
-    QCOMPARE(!upstream.whois.queries().empty(), port43);
-    const auto targets = upstream.rdap.targets();
-    QCOMPARE(std::count(targets.begin(), targets.end(), "/moved.json"), 0);
 }
 
 // The bootstrap's clock passes the time for another try while a fetch is under way, as a wall
@@ -170,9 +151,7 @@ void TestServiceRdap::bootstrapClockStep()
 {
     std::atomic<int> ahead {0};
     FakeRegistries upstream;
-    FakeServer::Response dns {200,
-        R"({"version":"1.0","services":[[["org"],[")" + upstream.rdap.base().toUtf8()
-            + R"(/rdap/"]]]})"};
+    FakeServer::Response dns {200, bootstrapFor('"' + upstream.rdap.base().toUtf8() + "/rdap/\"")};
     dns.onRequest = [&ahead] {
         ahead = 11 * 60;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -190,41 +169,33 @@ void TestServiceRdap::bootstrapClockStep()
     QCOMPARE(upstream.rdap.targets().size(), size_t(1));
 }
 
-void TestServiceRdap::cacheAnswersAgain()
+// Clients asking at once share one upstream look-up; its page then answers the same registrable
+// domain for 15 minutes.
+void TestServiceRdap::cache()
 {
     FakeRegistries upstream;
     WhoisService service(upstream.service(true));
-    bootstrap(service, upstream);
-    QCOMPARE(ask(service, "example-shop.com").shown, kShop);
-    const size_t queries = upstreamQueries(upstream);
-    upstream.clockAhead = 14 * 60;
-    const Answer again = ask(service, "WWW.Example-Shop.com"); // the same registrable domain
-    QCOMPARE(again.shown, kShop);
-    QCOMPARE(upstreamQueries(upstream), queries);
-    QVERIFY2(again.headers.contains("Cache-Control: public, max-age="), again.headers.constData());
-    upstream.clockAhead = 16 * 60; // a registered domain's page is kept for 15 minutes
-    ask(service, "example-shop.com");
-    QVERIFY(upstreamQueries(upstream) > queries);
-}
-
-void TestServiceRdap::oneUpstreamForClientsAtOnce()
-{
-    FakeRegistries upstream;
-    WhoisService service(upstream.service(true));
-    bootstrap(service, upstream);
-    FakeServer::Response slow {200, rdapFixture("registry-org.json")};
-    slow.onRequest = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
-    upstream.rdap.route("/rdap/domain/example-charity.org", slow);
+    route("/rdap/domain/example-charity.org", {200, rdapFixture("registry-org.json")}, 300)(
+        upstream);
     std::vector<std::thread> clients;
     std::vector<Answer> answers(8);
     for (Answer& answer : answers)
         clients.emplace_back([&] { answer = ask(service, "example-charity.org"); });
     for (std::thread& client : clients)
         client.join();
-    const auto targets = upstream.rdap.targets();
-    QCOMPARE(std::count(targets.begin(), targets.end(), "/rdap/domain/example-charity.org"), 1);
     for (const Answer& answer : answers)
-        QCOMPARE(answer.shown.at(0), kCharity);
+        QCOMPARE(answer.shown, kCharityShown);
+    const auto queries
+        = [&upstream] { return upstream.rdap.targets().size() + upstream.whois.queries().size(); };
+    QCOMPARE(queries(), size_t(2)); // the bootstrap and the domain
+    upstream.clockAhead = 14 * 60;
+    const Answer again = ask(service, "WWW.Example-Charity.org");
+    QCOMPARE(again.shown, kCharityShown);
+    QCOMPARE(queries(), size_t(2));
+    QVERIFY2(again.headers.contains("Cache-Control: public, max-age="), again.headers.constData());
+    upstream.clockAhead = 16 * 60;
+    ask(service, "example-charity.org");
+    QCOMPARE(queries(), size_t(3));
 }
 
 // The service's own limit per server: the next look-up there is answered at once, asking no one.
@@ -263,20 +234,24 @@ void TestServiceRdap::limits()
     ServiceSettings settings = upstream.service(true);
     settings.registries.perMinute = {perMinute, perMinute, perMinute};
     WhoisService service(settings);
-    bootstrap(service, upstream);
     for (int i = 0; i < answered; ++i)
         QCOMPARE(ask(service, QStringLiteral("free-%1.com").arg(i)).shown.at(1), kFree);
     // Limited by the service itself (busy.com not asked), or held off by the registry's 429.
     const bool heldOff = busy.status == 429;
+    const auto lookUps = [&upstream] { // the bootstrap's fetch aside
+        const auto targets = upstream.rdap.targets();
+        return std::count_if(targets.begin(), targets.end(),
+            [](const QByteArray& target) { return target.startsWith("/rdap/"); });
+    };
     for (const char* domain : {"busy.com", "next.com"}) {
-        const size_t asked = upstream.rdap.targets().size();
+        const auto asked = lookUps();
         const Answer got = ask(service, domain);
         QCOMPARE(got.shown.at(1), heldOff ? kFree : kLimited);
         QCOMPARE(got.status, heldOff ? 200L : 503L);
         const bool first = qstrcmp(domain, "busy.com") == 0;
-        QCOMPARE(upstream.rdap.targets().size(), asked + (first && heldOff ? 1 : 0));
+        QCOMPARE(lookUps(), asked + (first && heldOff ? 1 : 0));
     }
-    QCOMPARE(upstream.whois.queries().size(), size_t(heldOff ? 3 : 1)); // warm.cn, and port 43
+    QCOMPARE(upstream.whois.queries().size(), size_t(heldOff ? 2 : 0)); // port 43
     upstream.clockAhead = wait;
     QCOMPARE(ask(service, "free-4.com").shown.at(1), kFree); // over RDAP again
 }
