@@ -99,63 +99,55 @@ void TestService::faults_data()
                          const QStringList& shown, int maxAge, int iana = -1) {
         QTest::newRow(name) << QString(typed) << tune << status << shown << maxAge << iana;
     };
-    // The .cn server that IANA names answers every query with body, in its manner.
-    const auto cnAt = [](const char* server, const QByteArray& body, Manner manner) -> Tune {
-        return [=](FakeRegistries& registries, ServiceSettings& settings) {
-            registries.iana.answer("cn", ianaReferral("cn", server));
-            FakeServer::Response answer {200, body};
-            answer.manner = manner;
-            registries.slow.fallback(answer);
-            registries.elsewhere.fallback(answer);
-            settings.registries.allowLoopback = qstrcmp(server, "127.0.0.1") != 0;
+    // The .cn registry answers with body, in its manner.
+    const auto cnAnswers = [](const QByteArray& body, Manner manner) -> Tune {
+        FakeServer::Response answer {200, body};
+        answer.manner = manner;
+        return [=](FakeRegistries& registries, ServiceSettings&) {
+            registries.whois.route("example.com.cn", answer);
         };
     };
-    QByteArray garbage(4096, Qt::Uninitialized);
-    QRandomGenerator random(43);
-    for (char& c : garbage)
-        c = char(random.bounded(256));
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage += char(i * 7919 % 251);
     const QByteArray cnnic = whoisFixture("cnnic-cn.txt");
     const QStringList unavailable {"", kUnavailable, "", " ", " "};
     const char* cn = "example.com.cn";
-    row("garbage", cn, cnAt("whois.slow.test", garbage, Manner::Answer), 503, unavailable, 30);
-    row("closes mid-answer", cn, cnAt("whois.slow.test", cnnic.left(150), Manner::Answer), 200,
+    row("garbage", cn, cnAnswers(garbage, Manner::Answer), 503, unavailable, 30);
+    row("closes mid-answer", cn, cnAnswers(cnnic.left(150), Manner::Answer), 200,
         {"", "北京示例科技有限公司", "已保密", " ", " "}, 900);
-    row("trickles past the budget", cn, cnAt("whois.slow.test", cnnic, Manner::Trickle), 503,
+    row("trickles past the budget", cn, cnAnswers(cnnic, Manner::Trickle), 503, unavailable, 30);
+    row("floods past 1 MiB", cn, cnAnswers(QByteArray(64 * 1024, 'x') + "\n", Manner::Flood), 503,
         unavailable, 30);
-    row("floods past 1 MiB", cn,
-        cnAt("whois.slow.test", QByteArray(64 * 1024, 'x') + "\n", Manner::Flood), 503, unavailable,
-        30);
     // IANA may name any server, a registry any registrar: none may lead the service to loopback,
     // refused by the address alone. IANA itself is the operator's choice, so still asked.
-    row("referral to loopback", cn, cnAt("127.0.0.1", cnnic, Manner::Answer), 503, unavailable, 30,
-        1);
+    const Tune toLoopback = [](FakeRegistries& registries, ServiceSettings& settings) {
+        registries.iana.answer("cn", ianaReferral("cn", "127.0.0.1"));
+        settings.registries.allowLoopback = false;
+    };
+    row("referral to loopback", cn, toLoopback, 503, unavailable, 30, 1);
 
     // A thin registry's answer whose registrar cannot be asked: the registry's facts, registrant
     // and e-mail left empty (not known is not withheld), kept only as long as a failure.
-    const auto registrarAt = [](const QString& at) -> Tune { // "": no address
-        return [=](FakeRegistries& registries, ServiceSettings& settings) {
-            FakeServer::Response hang;
-            hang.manner = Manner::Hang;
-            registries.slow.fallback(hang);
-            const Resolver resolve = settings.registries.resolve;
-            settings.registries.resolve = [=, &registries](
-                                              const QString& host, quint16 port, Deadline by) {
-                if (host != "whois.registrar-one.test")
-                    return resolve(host, port, by);
-                const quint16 to = at.section(u':', 1).toUShort();
-                return at.isEmpty() ? std::vector<Endpoint> {}
-                                    : std::vector<Endpoint> {{QHostAddress(at.section(u':', 0, 0)),
-                                        to ? to : registries.slow.port()}};
-            };
+    const auto registrarAt = [](const std::vector<Endpoint>& at) -> Tune {
+        return [=](FakeRegistries& registries, ServiceSettings&) {
+            registries.addresses["whois.registrar-one.test"] = at;
         };
+    };
+    const Tune registrarHangs = [](FakeRegistries& registries, ServiceSettings&) {
+        FakeServer::Response hang;
+        hang.manner = Manner::Hang;
+        registries.whois.route("example-shop.com", hang);
     };
     const QStringList thin {"Registrar" + kSpace + "One," + kSpace + "LLC", "", "",
         "1999-08-14 04:00:00", "2027-08-13 04:00:00"};
     const char* shop = "example-shop.com";
-    row("registrar unreachable", shop, registrarAt("127.0.0.3:1"), 200, thin, 30);
-    row("registrar refused by address", shop, registrarAt("10.1.2.3:43"), 200, thin, 30);
-    row("registrar hangs", shop, registrarAt("127.0.0.4"), 200, thin, 30);
-    row("registrar without address", shop, registrarAt(""), 200, thin, 30);
+    row("registrar unreachable", shop, registrarAt({{QHostAddress("127.0.0.3"), 1}}), 200, thin,
+        30);
+    row("registrar refused by address", shop, registrarAt({{QHostAddress("10.1.2.3"), 43}}), 200,
+        thin, 30);
+    row("registrar hangs", shop, registrarHangs, 200, thin, 30);
+    row("registrar without address", shop, registrarAt({}), 200, thin, 30);
 
     // What IANA says of a TLD: only its "0 objects" means no such TLD (kept a day); any other
     // answer without a domain line is a failure, kept as one (30 s). A TLD the public suffix

@@ -37,6 +37,8 @@ RegistrySettings FakeRegistries::settings()
     settings.ianaPort = iana.port();
     settings.allowLoopback = true;
     settings.resolve = [this](const QString& host, quint16, Deadline) -> std::vector<Endpoint> {
+        if (const auto moved = addresses.find(host); moved != addresses.end())
+            return moved->second;
         if (host == "127.0.0.2" || host == "127.0.0.1")
             return {{QHostAddress(host), (host == "127.0.0.2" ? iana : elsewhere).port()}};
         const bool isSlow = host == "whois.slow.test";

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -41,6 +42,7 @@ struct FakeRegistries
     TestHttpServer rdap {"127.0.0.5"};
     TestHttpServer registrar {"127.0.0.6"};
     QTemporaryDir cache;
+    std::map<QString, std::vector<Endpoint>> addresses; // where a host name leads instead
     std::atomic<int> clockAhead {0};
 };
 
