@@ -18,10 +18,8 @@ private slots:
     void formats();
     void faults_data();
     void faults();
-    void badRequests_data();
-    void badRequests();
-    void clients_data();
-    void clients();
+    void requests_data();
+    void requests();
     void crowds_data();
     void crowds();
 };
@@ -196,14 +194,18 @@ void TestService::faults()
     QCOMPARE(registries.iana.queries().size(), size_t(iana));
 }
 
-void TestService::badRequests_data()
+// Requests the service refuses, and clients that would hold every connection: each address gets
+// its share, a request its deadline. Meanwhile others are served.
+void TestService::requests_data()
 {
     QTest::addColumn<QByteArray>("request"); // method and path
     QTest::addColumn<QByteArray>("header");
     QTest::addColumn<long>("status");
+    QTest::addColumn<int>("held"); // connections opened first from 127.0.0.7, and kept
+    QTest::addColumn<bool>("trickle"); // the first of them sends a request a byte at a time
     const auto row = [](const char* name, const QByteArray& request, long status,
-                         const QByteArray& header = {}) {
-        QTest::newRow(name) << request << header << status;
+                         const QByteArray& header = {}, int held = 0, bool trickle = false) {
+        QTest::newRow(name) << request << header << status << held << trickle;
     };
     row("no domain", "GET /cgi-bin/whois", 400);
     row("254 octets", "GET /cgi-bin/whois?domain=" + QByteArray(250, 'a') + ".com", 400);
@@ -211,34 +213,15 @@ void TestService::badRequests_data()
     row("POST", "POST /cgi-bin/whois?domain=a.com", 405);
     row("elsewhere", "GET /etc/passwd", 404);
     row("huge header", "GET /", 431, "X-Filler: " + QByteArray(40000, 'x'));
+    row("one address takes only its share", "GET /", 200, {}, 40);
+    row("a request sent a byte at a time is cut at its deadline", "GET /", 200, {}, 1, true);
 }
 
-void TestService::badRequests()
+void TestService::requests()
 {
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, header);
     QFETCH(long, status);
-    FakeRegistries registries;
-    WhoisService service(registries.service());
-    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(service.port());
-    const QList<QByteArray> headers = header.isEmpty() ? QList<QByteArray>() : QList {header};
-    QCOMPARE(
-        httpRequest(base + request.split(' ')[1], request.split(' ')[0], headers).status, status);
-    QVERIFY(registries.iana.queries().empty());
-    QCOMPARE(httpRequest(base + "/").status, 200L); // and it goes on serving
-}
-
-// Clients that would hold every connection: each address gets its share, a request its deadline.
-void TestService::clients_data()
-{
-    QTest::addColumn<int>("held"); // connections opened from 127.0.0.7 and kept
-    QTest::addColumn<bool>("trickle"); // the first sends its request a byte at a time
-    QTest::newRow("one address takes only its share") << 40 << false;
-    QTest::newRow("a request sent a byte at a time is cut at its deadline") << 1 << true;
-}
-
-void TestService::clients()
-{
     QFETCH(int, held);
     QFETCH(bool, trickle);
     FakeRegistries registries;
@@ -253,15 +236,17 @@ void TestService::clients()
         socket.connectToHost(QHostAddress::LocalHost, service.port());
         QVERIFY(socket.waitForConnected(5000));
     }
-    QCOMPARE(
-        httpRequest(QStringLiteral("http://127.0.0.1:%1/").arg(service.port()), "GET", {}, 5000)
-            .status,
-        200L);
-    const QByteArray request = "GET / HTTP/1.1\r\nX-Filler: " + QByteArray(100, 'x');
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(service.port());
+    const QList<QByteArray> headers = header.isEmpty() ? QList<QByteArray>() : QList {header};
+    QCOMPARE(httpRequest(base + request.split(' ')[1], request.split(' ')[0], headers, 5000).status,
+        status);
+    QVERIFY(registries.iana.queries().empty());
+    QCOMPARE(httpRequest(base + "/").status, 200L); // and it goes on serving
+    const QByteArray slowly = "GET / HTTP/1.1\r\nX-Filler: " + QByteArray(100, 'x');
     int sent = 0;
     if (trickle) {
         QTcpSocket& first = sockets.front();
-        QTRY_VERIFY_WITH_TIMEOUT(first.write(request.mid(sent++ % request.size(), 1)) < 0
+        QTRY_VERIFY_WITH_TIMEOUT(first.write(slowly.mid(sent++ % slowly.size(), 1)) < 0
                 || first.state() != QAbstractSocket::ConnectedState,
             5000);
     }
