@@ -5,8 +5,8 @@
 
 #include "support/fakeregistries.h"
 
-using Routes = std::function<void(FakeRegistries&)>;
-Q_DECLARE_METATYPE(Routes)
+// An answer of the RDAP fake for a path; "{rdap}" in it stands for the fake's base address.
+using Route = QPair<QByteArray, FakeServer::Response>;
 
 namespace {
 
@@ -14,18 +14,17 @@ const QString kCharity = "Registrar" + kSpace + "Two" + kSpace + "Ltd";
 const QStringList kCharityShown
     = {kCharity, "已保密", "已保密", "2003-05-21 16:40:02", "2028-05-21 16:40:02"};
 
-// The fake's answer for path, the body given, after slowMs.
-Routes route(const QByteArray& path, FakeServer::Response answer, int slowMs = 0)
-{
-    if (slowMs)
-        answer.onRequest
-            = [slowMs] { std::this_thread::sleep_for(std::chrono::milliseconds(slowMs)); };
-    return [=](FakeRegistries& upstream) { upstream.rdap.route(path, answer); };
-}
-
+// A bootstrap registry naming servers for .com and .org.
 QByteArray bootstrapFor(const QByteArray& servers)
 {
     return R"({"version":"1.0","services":[[["com","org"],[)" + servers + "]]]}";
+}
+
+// answer, given 300 ms late.
+FakeServer::Response slow(FakeServer::Response answer)
+{
+    answer.onRequest = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
+    return answer;
 }
 
 } // namespace
@@ -48,14 +47,17 @@ private slots:
 void TestServiceRdap::lookUps_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<Routes>("routes"); // what the RDAP fake answers instead of its table
+    QTest::addColumn<QList<Route>>("routes"); // what the RDAP fake answers instead of its table
     QTest::addColumn<bool>("port43"); // whether port 43 was asked
     QTest::addColumn<QStringList>("shown");
-    const auto row = [](const char* name, const char* typed, const Routes& routes, bool port43,
-                         const QStringList& shown) {
+    const auto row = [](const char* name, const char* typed, const QList<Route>& routes,
+                         bool port43, const QStringList& shown) {
         QTest::newRow(name) << QString(typed) << routes << port43 << shown;
     };
-    const Routes none = [](FakeRegistries&) {};
+    const QList<Route> none;
+    const QByteArray dns = bootstrapFor("\"{rdap}/rdap/\"");
+    FakeServer::Response moved {301, {}};
+    moved.headers = {{"Location", "{rdap}/moved.json"}};
     const QByteArray charity = "/rdap/domain/example-charity.org";
     const char* org = "example-charity.org";
     row("thin registry, related registrar", "www.example-shop.com", none, false,
@@ -63,58 +65,46 @@ void TestServiceRdap::lookUps_data()
             "owner@example-shop.com", "1999-08-14 04:00:00", "2027-08-13 04:00:00"});
     row("redacted registrant", org, none, false, kCharityShown);
     row("not found", "free-name-42.com", none, false, {"", kFree, "", " ", " "});
-    row("malformed, then port 43", org, route(charity, {200, "{\"objectClassName\":"}), true,
+    row("malformed, then port 43", org, {{charity, {200, "{\"objectClassName\":"}}}, true,
         kCharityShown);
-    row("deeply nested, then port 43", org, route(charity, {200, QByteArray(200000, '[')}), true,
+    row("deeply nested, then port 43", org, {{charity, {200, QByteArray(200000, '[')}}}, true,
         kCharityShown);
-    row("server error, then port 43", org, route(charity, {500, "oops"}), true, kCharityShown);
+    row("server error, then port 43", org, {{charity, {500, "oops"}}}, true, kCharityShown);
     row("a registrant name of 900,000 characters, cut", org,
-        route(charity,
+        {{charity,
             {200,
                 R"({"objectClassName":"domain","entities":[{"roles":["registrar"],"vcardArray":)"
                 R"(["vcard",[["fn",{},"text","Registrar Two Ltd"]]]},{"roles":["registrant"],)"
                 R"("vcardArray":["vcard",[["fn",{},"text",")"
-                    + QByteArray(900000, 'A') + R"("]]]}]})"}),
+                    + QByteArray(900000, 'A') + R"("]]]}]})"}}},
         false, {kCharity, QString(256, u'A') + "…", "已保密", " ", " "});
     row("a TLD without RDAP", "example.com.cn", none, true,
         {"北京新网数码信息技术有限公司", "北京示例科技有限公司", "admin@example.com.cn",
             "2003-03-17 04:20:05", "2027-03-17 04:48:36"});
-    row(
-        "bootstrap still being fetched", org,
-        [](FakeRegistries& upstream) {
-            const QByteArray at = '"' + upstream.rdap.base().toUtf8() + "/rdap/\"";
-            route("/dns.json", {200, bootstrapFor(at)}, 300)(upstream);
-        },
+    row("bootstrap still being fetched", org, {{"/dns.json", slow({200, dns})}}, false,
+        kCharityShown);
+    row("first server failing", org,
+        {{"/down/domain/example-charity.org", {500, "oops"}},
+            {"/dns.json", {200, bootstrapFor("\"{rdap}/down/\",\"{rdap}/rdap/\"")}}},
         false, kCharityShown);
-    row(
-        "first server failing", org,
-        [](FakeRegistries& upstream) {
-            const QByteArray base = upstream.rdap.base().toUtf8();
-            route("/down/domain/example-charity.org", {500, "oops"})(upstream);
-            route("/dns.json", {200, bootstrapFor('"' + base + "/down/\",\"" + base + "/rdap/\"")})(
-                upstream);
-        },
-        false, kCharityShown);
-    row(
-        "bootstrap redirected to http", org,
-        [](FakeRegistries& upstream) {
-            FakeServer::Response moved {301, {}};
-            moved.headers = {{"Location", upstream.rdap.base().toUtf8() + "/moved.json"}};
-            route("/moved.json",
-                {200, bootstrapFor('"' + upstream.rdap.base().toUtf8() + "/rdap/\"")})(upstream);
-            route("/dns.json", moved)(upstream);
-        },
+    row("bootstrap redirected to http", org, {{"/moved.json", {200, dns}}, {"/dns.json", moved}},
         true, kCharityShown);
 }
 
 void TestServiceRdap::lookUps()
 {
     QFETCH(QString, typed);
-    QFETCH(Routes, routes);
+    QFETCH(QList<Route>, routes);
     QFETCH(bool, port43);
     QFETCH(QStringList, shown);
     FakeRegistries upstream;
-    routes(upstream);
+    const QByteArray base = upstream.rdap.base().toUtf8();
+    for (auto [path, answer] : routes) {
+        answer.body.replace("{rdap}", base);
+        for (auto& header : answer.headers)
+            header.second.replace("{rdap}", base);
+        upstream.rdap.route(path, answer);
+    }
     QCOMPARE(upstream.lookUp(typed, true).shown, shown);
     QCOMPARE(!upstream.whois.queries().empty(), port43);
     const auto targets = upstream.rdap.targets();
@@ -175,8 +165,8 @@ void TestServiceRdap::cache()
 {
     FakeRegistries upstream;
     WhoisService service(upstream.service(true));
-    route("/rdap/domain/example-charity.org", {200, rdapFixture("registry-org.json")}, 300)(
-        upstream);
+    upstream.rdap.route(
+        "/rdap/domain/example-charity.org", slow({200, rdapFixture("registry-org.json")}));
     std::vector<std::thread> clients;
     std::vector<Answer> answers(8);
     for (Answer& answer : answers)
