@@ -1,6 +1,8 @@
 // The whois service end to end over real protocols: fake IANA, registry and registrar servers
 // on 127.0.0.x speaking port-43 whois, the service answering HTTP on loopback, and every page
 // read back as the window reads it; upstream faults; and the service under load.
+#include <functional>
+
 #include <QTcpSocket>
 #include <QtTest>
 

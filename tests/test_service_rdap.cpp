@@ -1,6 +1,8 @@
 // The service at full strength: RDAP from IANA's bootstrap registry with port 43 behind it, the
 // shared cache, one upstream look-up for clients asking at once, and the polite limits. Fake
 // RDAP servers of the shared fake registries.
+#include <functional>
+
 #include <QtTest>
 
 #include "support/fakeregistries.h"

@@ -58,13 +58,9 @@ ServiceSettings FakeRegistries::service(bool withRdap)
     return service;
 }
 
-Answer FakeRegistries::lookUp(
-    const QString& typed, bool rdap, const std::function<void(ServiceSettings&)>& tune)
+Answer FakeRegistries::lookUp(const QString& typed, bool rdap)
 {
-    ServiceSettings settings = service(rdap);
-    if (tune)
-        tune(settings);
-    const WhoisService running(settings);
+    const WhoisService running(service(rdap));
     return ask(running, typed);
 }
 

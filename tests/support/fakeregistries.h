@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <map>
 
 #include <QStringList>
@@ -31,9 +30,8 @@ struct FakeRegistries
     RegistrySettings settings();
     // The service on 127.0.0.1 and a free port; RDAP first when rdap, its bootstrap kept in cache.
     ServiceSettings service(bool rdap = false);
-    // A service started on these registries, its settings changed by tune, asked for typed.
-    Answer lookUp(const QString& typed, bool rdap = false,
-        const std::function<void(ServiceSettings&)>& tune = {});
+    // A service started on these registries, asked for typed.
+    Answer lookUp(const QString& typed, bool rdap = false);
 
     FakeWhoisServer iana {"127.0.0.2"};
     FakeWhoisServer whois {"127.0.0.3"};
