@@ -1,29 +1,33 @@
 // The service at full strength: RDAP from IANA's bootstrap registry with port 43 behind it, the
 // shared cache, one upstream look-up for clients asking at once, and the polite limits. Fake
 // RDAP servers of the shared fake registries.
+#include <functional>
+
 #include <QtTest>
 
 #include "support/fakeregistries.h"
 
+// An answer of the RDAP fake for a path; "{rdap}" in it stands for the fake's base address.
+using Route = QPair<QByteArray, FakeServer::Response>;
+
 namespace {
 
-// Once the bootstrap registry is in: any look-up starts its fetch.
-void bootstrap(WhoisService& service, FakeRegistries& upstream)
-{
-    ask(service, "warm.cn");
-    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(upstream.cache.filePath("dns.json")); }));
-}
-
-size_t upstreamQueries(const FakeRegistries& upstream)
-{
-    return upstream.rdap.targets().size() + upstream.registrar.targets().size()
-        + upstream.whois.queries().size();
-}
-
-const QStringList kShop
-    = {"Registrar" + kSpace + "One," + kSpace + "LLC", "Wang" + kSpace + "Xiaoming",
-        "owner@example-shop.com", "1999-08-14 12:00:00", "2027-08-13 12:00:00"};
 const QString kCharity = "Registrar" + kSpace + "Two" + kSpace + "Ltd";
+const QStringList kCharityShown
+    = {kCharity, "已保密", "已保密", "2003-05-22 00:40:02", "2028-05-22 00:40:02"};
+
+// A bootstrap registry naming servers for .com and .org.
+QByteArray bootstrapFor(const QByteArray& servers)
+{
+    return R"({"version":"1.0","services":[[["com","org"],[)" + servers + "]]]}";
+}
+
+// answer, given 300 ms late.
+FakeServer::Response slow(FakeServer::Response answer)
+{
+    answer.onRequest = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
+    return answer;
+}
 
 } // namespace
 
@@ -34,63 +38,79 @@ private slots:
     void lookUps_data();
     void lookUps();
     void bootstrapKept();
-    void bootstrapAsItComes_data();
-    void bootstrapAsItComes();
     void bootstrapClockStep();
-    void cacheAnswersAgain();
-    void oneUpstreamForClientsAtOnce();
+    void cache();
     void limits_data();
     void limits();
 };
 
+// A fresh service's first look-ups, which wait for the bootstrap registry within their time; every
+// server it lists for a TLD is tried in turn; it is followed through redirects to https alone.
 void TestServiceRdap::lookUps_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QByteArray>("rdap"); // what the registry answers instead of its fixture
+    QTest::addColumn<QList<Route>>("routes"); // what the RDAP fake answers instead of its table
     QTest::addColumn<bool>("port43"); // whether port 43 was asked
     QTest::addColumn<QStringList>("shown");
-    const QStringList charity
-        = {kCharity, "已保密", "已保密", "2003-05-22 00:40:02", "2028-05-22 00:40:02"};
-    QTest::newRow("thin registry, related registrar")
-        << "www.example-shop.com" << QByteArray() << false << kShop;
-    QTest::newRow("redacted registrant")
-        << "example-charity.org" << QByteArray() << false << charity;
-    QTest::newRow("not found") << "free-name-42.com" << QByteArray() << false
-                               << QStringList {"", kFree, "", " ", " "};
-    QTest::newRow("malformed, then port 43")
-        << "example-charity.org" << QByteArray("{\"objectClassName\":") << true << charity;
-    QTest::newRow("deeply nested, then port 43")
-        << "example-charity.org" << QByteArray(200000, '[') << true << charity;
-    QTest::newRow("server error, then port 43")
-        << "example-charity.org" << QByteArray("500") << true << charity;
-    QTest::newRow("a registrant name of 900,000 characters, cut")
-        << "example-charity.org"
-        << R"({"objectClassName":"domain","entities":[{"roles":["registrar"],"vcardArray":)"
-           R"(["vcard",[["fn",{},"text","Registrar Two Ltd"]]]},{"roles":["registrant"],)"
-           R"("vcardArray":["vcard",[["fn",{},"text",")"
-            + QByteArray(900000, 'A') + R"("]]]}]})"
-        << false << QStringList {kCharity, QString(256, u'A') + "…", "已保密", " ", " "};
-    QTest::newRow("a TLD without RDAP")
-        << "example.com.cn" << QByteArray() << true
-        << QStringList {"北京新网数码信息技术有限公司", "北京示例科技有限公司",
-               "admin@example.com.cn", "2003-03-17 12:20:05", "2027-03-17 12:48:36"};
+    const auto row = [](const char* name, const char* typed, const QList<Route>& routes,
+                         bool port43, const QStringList& shown) {
+        QTest::newRow(name) << QString(typed) << routes << port43 << shown;
+    };
+    const QList<Route> none;
+    const QByteArray dns = bootstrapFor("\"{rdap}/rdap/\"");
+    FakeServer::Response moved {301, {}};
+    moved.headers = {{"Location", "{rdap}/moved.json"}};
+    const QByteArray charity = "/rdap/domain/example-charity.org";
+    const char* org = "example-charity.org";
+    row("thin registry, related registrar", "www.example-shop.com", none, false,
+        {"Registrar" + kSpace + "One," + kSpace + "LLC", "Wang" + kSpace + "Xiaoming",
+            "owner@example-shop.com", "1999-08-14 12:00:00", "2027-08-13 12:00:00"});
+    row("redacted registrant", org, none, false, kCharityShown);
+    row("not found", "free-name-42.com", none, false, {"", kFree, "", " ", " "});
+    row("malformed, then port 43", org, {{charity, {200, "{\"objectClassName\":"}}}, true,
+        kCharityShown);
+    row("deeply nested, then port 43", org, {{charity, {200, QByteArray(200000, '[')}}}, true,
+        kCharityShown);
+    row("server error, then port 43", org, {{charity, {500, "oops"}}}, true, kCharityShown);
+    row("a registrant name of 900,000 characters, cut", org,
+        {{charity,
+            {200,
+                R"({"objectClassName":"domain","entities":[{"roles":["registrar"],"vcardArray":)"
+                R"(["vcard",[["fn",{},"text","Registrar Two Ltd"]]]},{"roles":["registrant"],)"
+                R"("vcardArray":["vcard",[["fn",{},"text",")"
+                    + QByteArray(900000, 'A') + R"("]]]}]})"}}},
+        false, {kCharity, QString(256, u'A') + "…", "已保密", " ", " "});
+    row("a TLD without RDAP", "example.com.cn", none, true,
+        {"北京新网数码信息技术有限公司", "北京示例科技有限公司", "admin@example.com.cn",
+            "2003-03-17 12:20:05", "2027-03-17 12:48:36"});
+    row("bootstrap still being fetched", org, {{"/dns.json", slow({200, dns})}}, false,
+        kCharityShown);
+    row("first server failing", org,
+        {{"/down/domain/example-charity.org", {500, "oops"}},
+            {"/dns.json", {200, bootstrapFor("\"{rdap}/down/\",\"{rdap}/rdap/\"")}}},
+        false, kCharityShown);
+    row("bootstrap redirected to http", org, {{"/moved.json", {200, dns}}, {"/dns.json", moved}},
+        true, kCharityShown);
 }
 
 void TestServiceRdap::lookUps()
 {
     QFETCH(QString, typed);
-    QFETCH(QByteArray, rdap);
+    QFETCH(QList<Route>, routes);
     QFETCH(bool, port43);
     QFETCH(QStringList, shown);
     FakeRegistries upstream;
-    if (rdap == "500")
-        upstream.rdap.route("/rdap/domain/example-charity.org", {500, "oops"});
-    else if (!rdap.isEmpty())
-        upstream.rdap.route("/rdap/domain/example-charity.org", {200, rdap});
-    WhoisService service(upstream.service(true));
-    bootstrap(service, upstream);
-    QCOMPARE(ask(service, typed).shown, shown);
-    QCOMPARE(upstream.whois.queries().size() > 1, port43); // more than the warm-up's
+    const QByteArray base = upstream.rdap.base().toUtf8();
+    for (auto [path, answer] : routes) {
+        answer.body.replace("{rdap}", base);
+        for (auto& header : answer.headers)
+            header.second.replace("{rdap}", base);
+        upstream.rdap.route(path, answer);
+    }
+    QCOMPARE(upstream.lookUp(typed, true).shown, shown);
+    QCOMPARE(!upstream.whois.queries().empty(), port43);
+    const auto targets = upstream.rdap.targets();
+    QCOMPARE(std::count(targets.begin(), targets.end(), "/moved.json"), 0);
 }
 
 // Fetched once, kept on disk, used by the next start even when IANA cannot be reached; fetched
@@ -98,22 +118,15 @@ void TestServiceRdap::lookUps()
 void TestServiceRdap::bootstrapKept()
 {
     FakeRegistries upstream;
-    {
-        WhoisService first(upstream.service(true));
-        bootstrap(first, upstream);
-        QCOMPARE(ask(first, "example-shop.com").shown, kShop);
-    }
+    QCOMPARE(upstream.lookUp("example-charity.org", true).shown, kCharityShown);
     upstream.rdap.route("/dns.json", {404, ""});
     const auto fetches = [&upstream] {
         const auto targets = upstream.rdap.targets();
         return std::count(targets.begin(), targets.end(), QByteArray("/dns.json"));
     };
-    {
-        WhoisService again(upstream.service(true));
-        QCOMPARE(ask(again, "example-charity.org").shown.at(0), kCharity);
-        QCOMPARE(fetches(), 1);
-        QCOMPARE(upstream.whois.queries(), std::vector<QByteArray> {"warm.cn"});
-    }
+    QCOMPARE(upstream.lookUp("example-charity.org", true).shown, kCharityShown);
+    QCOMPARE(fetches(), 1);
+    QVERIFY(upstream.whois.queries().empty());
     QFile kept(upstream.cache.filePath("dns.json"));
     QVERIFY(kept.open(QIODevice::ReadWrite));
     kept.setFileTime(
@@ -122,46 +135,8 @@ void TestServiceRdap::bootstrapKept()
     WhoisService later(upstream.service(true));
     ask(later, "example-charity.org");
     QTRY_COMPARE(fetches(), 2);
-    QCOMPARE(ask(later, "example-shop.com").shown, kShop); // the old copy still serves
-}
-
-// A fresh service's first look-ups wait for the bootstrap registry within their time; every
-// server it lists for a TLD is tried in turn; it is followed through redirects to https alone.
-void TestServiceRdap::bootstrapAsItComes_data()
-{
-    QTest::addColumn<QString>("bootstrap");
-    QTest::addColumn<bool>("port43"); // whether port 43 was asked
-    QTest::newRow("still being fetched") << "slow" << false;
-    QTest::newRow("first server failing") << "two servers" << false;
-    QTest::newRow("redirected to http") << "redirect" << true;
-}
-
-void TestServiceRdap::bootstrapAsItComes()
-{
-    QFETCH(QString, bootstrap);
-    QFETCH(bool, port43);
-    FakeRegistries upstream;
-    const QByteArray base = upstream.rdap.base().toUtf8();
-    const auto registry = [](const QByteArray& servers) {
-        return R"({"version":"1.0","services":[[["com","org"],[)" + servers + "]]]}";
-    };
-    FakeServer::Response dns {200, registry('"' + base + "/rdap/\"")};
-    if (bootstrap == "slow") {
-        dns.onRequest = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
-    } else if (bootstrap == "two servers") {
-        upstream.rdap.route("/down/domain/example-charity.org", {500, "oops"});
-        dns.body = registry('"' + base + "/down/\",\"" + base + "/rdap/\"");
-    } else {
-        upstream.rdap.route("/moved.json", dns);
-        dns = {301, {}};
-        dns.headers = {{"Location", base + "/moved.json"}};
-    }
-    upstream.rdap.route("/dns.json", dns);
-    WhoisService service(upstream.service(true));
-    QCOMPARE(ask(service, "example-charity.org").shown.at(0), kCharity);
-    QCOMPARE(!upstream.whois.queries().empty(), port43);
-    const auto targets = upstream.rdap.targets();
-    QCOMPARE(std::count(targets.begin(), targets.end(), "/moved.json"), 0);
+    QCOMPARE(ask(later, "example-shop.com").status, 200L);
+    QVERIFY(upstream.whois.queries().empty()); // over RDAP: the old copy still serves
 }
 
 // The bootstrap's clock passes the time for another try while a fetch is under way, as a wall
@@ -170,9 +145,7 @@ void TestServiceRdap::bootstrapClockStep()
 {
     std::atomic<int> ahead {0};
     FakeRegistries upstream;
-    FakeServer::Response dns {200,
-        R"({"version":"1.0","services":[[["org"],[")" + upstream.rdap.base().toUtf8()
-            + R"(/rdap/"]]]})"};
+    FakeServer::Response dns {200, bootstrapFor('"' + upstream.rdap.base().toUtf8() + "/rdap/\"")};
     dns.onRequest = [&ahead] {
         ahead = 11 * 60;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -190,93 +163,83 @@ void TestServiceRdap::bootstrapClockStep()
     QCOMPARE(upstream.rdap.targets().size(), size_t(1));
 }
 
-void TestServiceRdap::cacheAnswersAgain()
+// Clients asking at once share one upstream look-up; its page then answers the same registrable
+// domain for 15 minutes.
+void TestServiceRdap::cache()
 {
     FakeRegistries upstream;
     WhoisService service(upstream.service(true));
-    bootstrap(service, upstream);
-    QCOMPARE(ask(service, "example-shop.com").shown, kShop);
-    const size_t queries = upstreamQueries(upstream);
-    upstream.clockAhead = 14 * 60;
-    const Answer again = ask(service, "WWW.Example-Shop.com"); // the same registrable domain
-    QCOMPARE(again.shown, kShop);
-    QCOMPARE(upstreamQueries(upstream), queries);
-    QVERIFY2(again.headers.contains("Cache-Control: public, max-age="), again.headers.constData());
-    upstream.clockAhead = 16 * 60; // a registered domain's page is kept for 15 minutes
-    ask(service, "example-shop.com");
-    QVERIFY(upstreamQueries(upstream) > queries);
-}
-
-void TestServiceRdap::oneUpstreamForClientsAtOnce()
-{
-    FakeRegistries upstream;
-    WhoisService service(upstream.service(true));
-    bootstrap(service, upstream);
-    FakeServer::Response slow {200, rdapFixture("registry-org.json")};
-    slow.onRequest = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
-    upstream.rdap.route("/rdap/domain/example-charity.org", slow);
+    upstream.rdap.route(
+        "/rdap/domain/example-charity.org", slow({200, rdapFixture("registry-org.json")}));
     std::vector<std::thread> clients;
     std::vector<Answer> answers(8);
     for (Answer& answer : answers)
         clients.emplace_back([&] { answer = ask(service, "example-charity.org"); });
     for (std::thread& client : clients)
         client.join();
-    const auto targets = upstream.rdap.targets();
-    QCOMPARE(std::count(targets.begin(), targets.end(), "/rdap/domain/example-charity.org"), 1);
     for (const Answer& answer : answers)
-        QCOMPARE(answer.shown.at(0), kCharity);
+        QCOMPARE(answer.shown, kCharityShown);
+    const auto queries
+        = [&upstream] { return upstream.rdap.targets().size() + upstream.whois.queries().size(); };
+    QCOMPARE(queries(), size_t(2)); // the bootstrap and the domain
+    upstream.clockAhead = 14 * 60;
+    const Answer again = ask(service, "WWW.Example-Charity.org");
+    QCOMPARE(again.shown, kCharityShown);
+    QCOMPARE(queries(), size_t(2));
+    QVERIFY2(again.headers.contains("Cache-Control: public, max-age="), again.headers.constData());
+    upstream.clockAhead = 16 * 60;
+    ask(service, "example-charity.org");
+    QCOMPARE(queries(), size_t(3));
 }
 
 // The service's own limit per server: the next look-up there is answered at once, asking no one.
 // A registry's 429 holds its RDAP off, an hour at most, while port 43 answers.
 void TestServiceRdap::limits_data()
 {
-    QTest::addColumn<int>("perMinute"); // the service's allowance per server
-    QTest::addColumn<int>("answered"); // look-ups answered before the limit: a lone client's half
-    QTest::addColumn<FakeServer::Response>("busy"); // the registry's answer for busy.com
+    QTest::addColumn<QByteArray>("retryAfter"); // of the registry's 429 for busy.com; none: no 429
     QTest::addColumn<int>("wait"); // seconds until it may be asked again
-    const auto tooMany = [](const QByteArray& retryAfter) {
-        FakeServer::Response answer {429, "{}"};
-        answer.headers = {{"Retry-After", retryAfter}};
-        return answer;
-    };
     const QByteArray inTwoMinutes = QDateTime::currentDateTimeUtc()
                                         .addSecs(120)
                                         .toString("ddd, dd MMM yyyy hh:mm:ss 'GMT'")
                                         .toLatin1();
-    QTest::newRow("own limit") << 4 << 2 << FakeServer::Response {} << 61;
-    QTest::newRow("429, Retry-After in seconds") << 1000 << 0 << tooMany("120") << 121;
-    QTest::newRow("429, Retry-After as an HTTP date") << 1000 << 0 << tooMany(inTwoMinutes) << 121;
-    QTest::newRow("429, Retry-After of three years") << 1000 << 0 << tooMany("99999999") << 3601;
+    QTest::newRow("own limit") << QByteArray() << 61;
+    QTest::newRow("429, Retry-After in seconds") << QByteArray("120") << 121;
+    QTest::newRow("429, Retry-After as an HTTP date") << inTwoMinutes << 121;
+    QTest::newRow("429, Retry-After of three years") << QByteArray("99999999") << 3601;
 }
 
 void TestServiceRdap::limits()
 {
-    QFETCH(int, perMinute);
-    QFETCH(int, answered);
-    QFETCH(FakeServer::Response, busy);
+    QFETCH(QByteArray, retryAfter);
     QFETCH(int, wait);
+    const bool heldOff = !retryAfter.isEmpty();
     FakeRegistries upstream;
+    FakeServer::Response busy {429, "{}"};
+    busy.headers = {{"Retry-After", retryAfter}};
     upstream.rdap.route("/rdap/domain/busy.com", busy);
     for (const char* query : {"domain busy.com", "domain next.com"})
         upstream.whois.answer(query, whoisFixture("verisign-notfound.txt"));
     ServiceSettings settings = upstream.service(true);
+    const int perMinute = heldOff ? 1000 : 4; // a lone client gets half
     settings.registries.perMinute = {perMinute, perMinute, perMinute};
     WhoisService service(settings);
-    bootstrap(service, upstream);
-    for (int i = 0; i < answered; ++i)
+    for (int i = 0; i < (heldOff ? 0 : 2); ++i)
         QCOMPARE(ask(service, QStringLiteral("free-%1.com").arg(i)).shown.at(1), kFree);
     // Limited by the service itself (busy.com not asked), or held off by the registry's 429.
-    const bool heldOff = busy.status == 429;
+    const auto lookUps = [&upstream] { // the bootstrap's fetch aside
+        const auto targets = upstream.rdap.targets();
+        return std::count_if(targets.begin(), targets.end(),
+            [](const QByteArray& target) { return target.startsWith("/rdap/"); });
+    };
     for (const char* domain : {"busy.com", "next.com"}) {
-        const size_t asked = upstream.rdap.targets().size();
+        const auto asked = lookUps();
         const Answer got = ask(service, domain);
         QCOMPARE(got.shown.at(1), heldOff ? kFree : kLimited);
         QCOMPARE(got.status, heldOff ? 200L : 503L);
         const bool first = qstrcmp(domain, "busy.com") == 0;
-        QCOMPARE(upstream.rdap.targets().size(), asked + (first && heldOff ? 1 : 0));
+        QCOMPARE(lookUps(), asked + (first && heldOff ? 1 : 0));
     }
-    QCOMPARE(upstream.whois.queries().size(), size_t(heldOff ? 3 : 1)); // warm.cn, and port 43
+    QCOMPARE(upstream.whois.queries().size(), size_t(heldOff ? 2 : 0)); // port 43
     upstream.clockAhead = wait;
     QCOMPARE(ask(service, "free-4.com").shown.at(1), kFree); // over RDAP again
 }

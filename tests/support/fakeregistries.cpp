@@ -37,6 +37,8 @@ RegistrySettings FakeRegistries::settings()
     settings.ianaPort = iana.port();
     settings.allowLoopback = true;
     settings.resolve = [this](const QString& host, quint16, Deadline) -> std::vector<Endpoint> {
+        if (const auto moved = addresses.find(host); moved != addresses.end())
+            return moved->second;
         if (host == "127.0.0.2" || host == "127.0.0.1")
             return {{QHostAddress(host), (host == "127.0.0.2" ? iana : elsewhere).port()}};
         const bool isSlow = host == "whois.slow.test";
@@ -56,6 +58,12 @@ ServiceSettings FakeRegistries::service(bool withRdap)
     return service;
 }
 
+Answer FakeRegistries::lookUp(const QString& typed, bool rdap)
+{
+    const WhoisService running(service(rdap));
+    return ask(running, typed);
+}
+
 ServiceSettings onLoopback(const RegistrySettings& registries)
 {
     ServiceSettings settings;
@@ -64,11 +72,12 @@ ServiceSettings onLoopback(const RegistrySettings& registries)
     return settings;
 }
 
-Answer ask(const WhoisService& service, const QString& typed)
+Answer ask(const WhoisService& service, const QString& typed, const QList<QByteArray>& headers)
 {
     const HttpGot got = httpRequest(
         QStringLiteral("http://127.0.0.1:%1/cgi-bin/whois?domain=").arg(service.port())
-        + typed.toUtf8().toPercentEncoding());
+            + typed.toUtf8().toPercentEncoding(),
+        "GET", headers);
     QString page = decodeAnsi(got.body);
     const WhoisFacts facts = readWhoisPage(stripBlanks(page));
     return {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -10,6 +11,13 @@
 
 // IANA's answer for a TLD whose whois server is server.
 QByteArray ianaReferral(const char* tld, const char* server);
+
+struct Answer
+{
+    long status = 0;
+    QStringList shown; // the window's cop, truename, mail, bdate and edate
+    QByteArray headers;
+};
 
 // The registries of the tests. Port 43: IANA on 127.0.0.2, every registry and registrar on
 // 127.0.0.3, reached by their real names through a resolver of the test's own; a slow one on
@@ -22,6 +30,8 @@ struct FakeRegistries
     RegistrySettings settings();
     // The service on 127.0.0.1 and a free port; RDAP first when rdap, its bootstrap kept in cache.
     ServiceSettings service(bool rdap = false);
+    // A service started on these registries, asked for typed.
+    Answer lookUp(const QString& typed, bool rdap = false);
 
     FakeWhoisServer iana {"127.0.0.2"};
     FakeWhoisServer whois {"127.0.0.3"};
@@ -30,21 +40,16 @@ struct FakeRegistries
     TestHttpServer rdap {"127.0.0.5"};
     TestHttpServer registrar {"127.0.0.6"};
     QTemporaryDir cache;
+    std::map<QString, std::vector<Endpoint>> addresses; // where a host name leads instead
     std::atomic<int> clockAhead {0};
 };
 
 // The service on 127.0.0.1 and a free port, asking the registries given.
 ServiceSettings onLoopback(const RegistrySettings& registries);
 
-struct Answer
-{
-    long status = 0;
-    QStringList shown; // the window's cop, truename, mail, bdate and edate
-    QByteArray headers;
-};
-
 // The service's page for typed text, read back as the window reads it.
-Answer ask(const WhoisService& service, const QString& typed);
+Answer ask(
+    const WhoisService& service, const QString& typed, const QList<QByteArray>& headers = {});
 
 inline const QString kSpace = QStringLiteral("\u3000");
 inline const QString kUnavailable = QStringLiteral("注册局暂时没有应答，请稍后再试");
