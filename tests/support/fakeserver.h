@@ -113,7 +113,10 @@ HttpGot httpRequest(const QString& url, const char* method = "GET",
     const QList<QByteArray>& headers = {}, long timeoutMs = 30000);
 
 // text encoded as GBK, the whois service's code page.
-inline const auto gbk = [](const QString& text) { return QStringEncoder("GBK").encode(text); };
+inline const auto gbk = [](const QString& text) -> QByteArray {
+    QStringEncoder encoder("GBK"); // outlives the encoding it hands back
+    return encoder.encode(text);
+};
 // A fixture file of tests/whois or tests/rdap.
 QByteArray fixtureFile(const char* folder, const char* name);
 inline const auto whoisFixture = [](const char* name) { return fixtureFile(WHOIS_FIXTURES, name); };
