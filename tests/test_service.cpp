@@ -3,6 +3,7 @@
 // read back as the window reads it; upstream faults; and the service under load.
 #include <functional>
 
+#include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -234,6 +235,7 @@ void TestService::requests()
     WhoisService service(settings);
     std::list<QTcpSocket> sockets(static_cast<size_t>(held));
     for (QTcpSocket& socket : sockets) {
+        socket.setProxy(QNetworkProxy::NoProxy); // straight to loopback, no proxy look-up
         socket.bind(QHostAddress("127.0.0.7"));
         socket.connectToHost(QHostAddress::LocalHost, service.port());
         QVERIFY(socket.waitForConnected(5000));
