@@ -85,8 +85,8 @@ private slots:
 
     void badFileAtStart_data()
     {
-        QTest::addColumn<QByteArray>(
-            "content"); // empty: no file; "-": a database without the table
+        // content, empty: no file; "-": a database without the table
+        QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("reason");
         QTest::newRow("missing") << QByteArray() << "文件不存在";
         QTest::newRow("not SQLite") << QByteArray("Standard Jet DB\0\0\0\0\0\0\0\0\0\0\0\0", 27)

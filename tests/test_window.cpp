@@ -114,8 +114,7 @@ private slots:
             server.targets().size(), size_t(1), 20000); // the banner is loading
         host.write("click\n");
         QVERIFY(host.waitForFinished(10000));
-        QCOMPARE(host.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(host.exitCode(), 0);
+        QCOMPARE(host.exitStatus() == QProcess::NormalExit ? host.exitCode() : -1, 0);
     }
 
     void linkLabel()
@@ -192,10 +191,9 @@ private slots:
         Form1& form = fixture.form();
         PaintCounter counter;
         form.registrarLabel->installEventFilter(&counter);
-        QStringList meanwhile;
+        int busy = 0;
         QTimer::singleShot(1000, &form, [&] {
-            meanwhile << (QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor ? "busy"
-                                                                                       : "");
+            busy += QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
             counter.paints = 0;
             form.registrarLabel->setText("meanwhile");
             QProcess::execute(xdotool,
@@ -208,7 +206,7 @@ private slots:
         QTest::mouseClick(form.queryButton, Qt::LeftButton);
         // Nothing has run since the answer came in: these paints happened while it was awaited.
         QVERIFY(counter.paints > 0);
-        QCOMPARE(meanwhile, QStringList {"busy"});
+        QCOMPARE(busy, 1);
         QVERIFY(shownAtWatch.isEmpty());
         QCOMPARE(form.registrantLabel->text(), QString("Slow"));
         QVERIFY(!QGuiApplication::overrideCursor());
@@ -223,7 +221,6 @@ private slots:
         QTest::addColumn<QPoint>("at");
         QTest::addColumn<QPoint>("pulled");
         const QSize xga(1024, 768);
-        QTest::newRow("on screen") << xga << QPoint(100, 100) << QPoint(-1, -1);
         QTest::newRow("right, a tenth") << xga << QPoint(574, 0) << QPoint(524, -1);
         QTest::newRow("right, less") << xga << QPoint(573, 0) << QPoint(-1, -1);
         QTest::newRow("left, a tenth") << xga << QPoint(-50, 0) << QPoint(0, -1);
@@ -251,14 +248,13 @@ private slots:
         QTest::addColumn<QPoint>("start");
         QTest::addColumn<QPoint>("delta");
         QTest::addColumn<QPoint>("dropped");
-        QTest::newRow("left drag moves")
-            << Qt::LeftButton << QPoint(100, 100) << QPoint(60, 40) << QPoint(160, 140);
-        QTest::newRow("dropped past the right edge")
-            << Qt::LeftButton << QPoint(523, 100) << QPoint(400, 0) << QPoint(524, 100);
-        QTest::newRow("right press pulls back only")
-            << Qt::RightButton << QPoint(-200, 668) << QPoint(50, 40) << QPoint(0, 375);
-        QTest::newRow("left press without a move pulls back")
-            << Qt::LeftButton << QPoint(600, 100) << QPoint(0, 0) << QPoint(524, 100);
+        const auto row
+            = [](const char* name, Qt::MouseButton button, QPoint start, QPoint delta,
+                  QPoint dropped) { QTest::newRow(name) << button << start << delta << dropped; };
+        row("left drag moves", Qt::LeftButton, {100, 100}, {60, 40}, {160, 140});
+        row("dropped past the right edge", Qt::LeftButton, {523, 100}, {400, 0}, {524, 100});
+        row("right press pulls back only", Qt::RightButton, {-200, 668}, {50, 40}, {0, 375});
+        row("left press without a move pulls back", Qt::LeftButton, {600, 100}, {}, {524, 100});
     }
 
     void drag()
@@ -334,16 +330,12 @@ private slots:
         QTemporaryDir dir;
         host.setProcessEnvironment(env);
         host.start(QCoreApplication::applicationFilePath(), {"--host", dir.path(), ""});
+        const QStringList search {"search", "--onlyvisible", "--class", "test_window"};
         QString window; // polled here: xdotool's own --sync waits half a second at a time
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !(window
-                = xdo({"search", "--onlyvisible", "--class", "test_window"}).section('\n', 0, 0))
-                 .isEmpty(),
-            20000);
-        const auto at = [&] {
-            const QString geometry = xdo({"getwindowgeometry", "--shell", window});
-            return QPoint(geometry.section("X=", 1).section('\n', 0, 0).toInt(),
-                geometry.section("Y=", 1).section('\n', 0, 0).toInt());
+        QTRY_VERIFY_WITH_TIMEOUT(!(window = xdo(search).section('\n', 0, 0)).isEmpty(), 20000);
+        const auto at = [&] { // WINDOW=, X=, Y=, ... one a line
+            const QStringList shell = xdo({"getwindowgeometry", "--shell", window}).split('\n');
+            return QPoint(shell[1].section('=', 1).toInt(), shell[2].section('=', 1).toInt());
         };
         const QPoint start = at();
         // Press the picture between the input strip and the panels, drag 700 px right, let go.
