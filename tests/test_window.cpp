@@ -138,12 +138,10 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("link"); // opened by a click on what is shown
         const QString neutral = BannerView::neutralLine();
-        QTest::newRow("loads")
-            << 200
-            << "<html><head><meta charset=gbk></head><body style='background:#fc0'><a href='/'>"
-                + gbk("服务正常") + "</a></body></html>"
-            << "服务正常"
-            << "/";
+        const QByteArray page
+            = "<html><head><meta charset=gbk></head><body style='background:#fc0'>"
+            + ("<a href='/'>" + gbk("服务正常") + "</a></body></html>");
+        QTest::newRow("loads") << 200 << page << QString("服务正常") << QString("/");
         QTest::newRow("missing") << 404 << QByteArray("<h1>Not Found</h1>") << neutral << "";
         QTest::newRow("too large") << 200 << QByteArray(300 * 1024, 'x') << neutral << "";
     }
