@@ -110,8 +110,7 @@ private slots:
         QProcess host;
         host.start(QCoreApplication::applicationFilePath(),
             {"--host", dir.path(), server.base() + "/ad/ad2.html"});
-        QTRY_COMPARE_WITH_TIMEOUT(
-            server.targets().size(), size_t(1), 20000); // the banner is loading
+        QTRY_COMPARE_WITH_TIMEOUT(server.targets().size(), size_t(1), 20000); // banner loading
         host.write("click\n");
         QVERIFY(host.waitForFinished(10000));
         QCOMPARE(host.exitStatus() == QProcess::NormalExit ? host.exitCode() : -1, 0);
@@ -193,9 +192,8 @@ private slots:
             busy += QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
             counter.paints = 0;
             form.registrarLabel->setText("meanwhile");
-            QProcess::execute(xdotool,
-                {"mousemove", "--window", QString::number(form.winId()), "420", "68", "click",
-                    "1"});
+            const QString id = QString::number(form.winId());
+            QProcess::execute(xdotool, {"mousemove", "--window", id, "420", "68", "click", "1"});
         });
         QString shownAtWatch;
         connect(form.watchButton, &QPushButton::clicked,
