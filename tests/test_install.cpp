@@ -71,11 +71,7 @@ private slots:
     // Whatever a test started ends with it, passed or failed.
     void cleanup()
     {
-        for (QProcess* process : findChildren<QProcess*>()) {
-            process->kill();
-            process->waitForFinished();
-            delete process;
-        }
+        qDeleteAll(findChildren<QProcess*>()); // each killed and waited for
         QTRY_VERIFY_WITH_TIMEOUT(!serviceAnswers(), 10000);
     }
 
