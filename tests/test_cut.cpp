@@ -40,10 +40,8 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
         const QString otherSpace = QString::fromUtf16(u"a\u3000b\u00a0c&nbsp;d");
-        QTest::newRow("ascii blanks") << "a \t\r\nb  \n c"
-                                      << "abc";
-        QTest::newRow("fifth blank") << QString("a") + ansiBlank() + "b"
-                                     << "ab";
+        QTest::newRow("ascii blanks") << QString("a \t\r\nb  \n c") << QString("abc");
+        QTest::newRow("fifth blank") << QString("a") + ansiBlank() + "b" << QString("ab");
         QTest::newRow("other white space stays") << otherSpace << otherSpace;
     }
 

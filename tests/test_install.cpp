@@ -8,14 +8,15 @@
 
 namespace {
 
-QString run(const QString& program, const QStringList& args, int* exitCode)
+// Whether program ran to an exit code 0; what it said in *output.
+bool run(const QString& program, const QStringList& args, QString* output)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, args);
     process.waitForFinished(120000);
-    *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return QString::fromUtf8(process.readAll());
+    *output = QString::fromUtf8(process.readAll());
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 bool serviceAnswers()
@@ -58,9 +59,9 @@ private slots:
     {
         if (serviceAnswers())
             QSKIP("something answers on 127.0.0.1:8043 already");
-        int code = 0;
-        const QString log = run("cmake", {"--install", BUILD_DIR, "--prefix", m_prefix}, &code);
-        QVERIFY2(code == 0, qPrintable(log));
+        QString log;
+        QVERIFY2(
+            run("cmake", {"--install", BUILD_DIR, "--prefix", m_prefix}, &log), qPrintable(log));
         QDir().mkpath(m_dir.filePath("run"));
         m_env.insert("XDG_RUNTIME_DIR", m_dir.filePath("run"));
         m_env.insert("XDG_CACHE_HOME", m_dir.filePath("cache"));
@@ -70,25 +71,18 @@ private slots:
     // Whatever a test started ends with it, passed or failed.
     void cleanup()
     {
-        for (QProcess* process : findChildren<QProcess*>()) {
-            process->kill();
-            process->waitForFinished();
-            delete process;
-        }
+        qDeleteAll(findChildren<QProcess*>()); // each killed and waited for
         QTRY_VERIFY_WITH_TIMEOUT(!serviceAnswers(), 10000);
     }
 
     void entriesPassTheValidators()
     {
         const QString entry = m_prefix + "/share/applications/net.domainwhois.DomainWhois.desktop";
-        int code = -1;
-        QString said = run("desktop-file-validate", {entry}, &code);
-        QVERIFY2(code == 0 && said.isEmpty(), qPrintable(said));
-        said = run("appstreamcli",
-            {"validate", "--no-net",
-                m_prefix + "/share/metainfo/net.domainwhois.DomainWhois.metainfo.xml"},
-            &code);
-        QVERIFY2(code == 0, qPrintable(said));
+        const QString metainfo
+            = m_prefix + "/share/metainfo/net.domainwhois.DomainWhois.metainfo.xml";
+        QString said;
+        QVERIFY2(run("desktop-file-validate", {entry}, &said) && said.isEmpty(), qPrintable(said));
+        QVERIFY2(run("appstreamcli", {"validate", "--no-net", metainfo}, &said), qPrintable(said));
         QSettings desktop(entry, QSettings::IniFormat);
         QCOMPARE(desktop.value("Desktop Entry/Exec").toString(), m_prefix + "/bin/domain-whois");
     }
@@ -118,15 +112,14 @@ private slots:
     void reinstallAndUninstallKeepTheWatchList()
     {
         sql(m_watchList, "insert into domain(url) values('kept.example')");
-        int code = 0;
-        QString log = run("cmake", {"--install", BUILD_DIR, "--prefix", m_prefix}, &code);
-        QVERIFY2(code == 0 && log.contains("Keeping: " + m_watchList), qPrintable(log));
+        QString log;
+        QVERIFY2(run("cmake", {"--install", BUILD_DIR, "--prefix", m_prefix}, &log)
+                && log.contains("Keeping: " + m_watchList),
+            qPrintable(log));
         QVERIFY(sql(m_watchList, "select url from domain").contains("kept.example"));
-        log = run("cmake",
-            {"-DMANIFEST=" BUILD_DIR "/install_manifest.txt", "-P",
-                SOURCE_DIR "/install/uninstall.cmake"},
-            &code);
-        QVERIFY2(code == 0, qPrintable(log));
+        const QStringList uninstall {"-DMANIFEST=" BUILD_DIR "/install_manifest.txt", "-P",
+            SOURCE_DIR "/install/uninstall.cmake"};
+        QVERIFY2(run("cmake", uninstall, &log), qPrintable(log));
         QStringList left;
         QDirIterator it(m_prefix, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext())

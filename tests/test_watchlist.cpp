@@ -66,7 +66,6 @@ private slots:
         FormFixture fixture;
         fixture.sql(rows);
         Form1& form = fixture.form();
-        form.load();
         QCOMPARE(fixture.listEntries(), entries);
         const QStringList watched {"four.example", "x' or '1'='1", "four.example", ""};
         watch(form, watched);
@@ -85,8 +84,8 @@ private slots:
 
     void badFileAtStart_data()
     {
-        QTest::addColumn<QByteArray>(
-            "content"); // empty: no file; "-": a database without the table
+        // content, empty: no file; "-": a database without the table
+        QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("reason");
         QTest::newRow("missing") << QByteArray() << "文件不存在";
         QTest::newRow("not SQLite") << QByteArray("Standard Jet DB\0\0\0\0\0\0\0\0\0\0\0\0", 27)
@@ -122,7 +121,6 @@ private slots:
         FormFixture fixture;
         fixture.sql("insert into domain values(1,'kept.example')");
         Form1& form = fixture.form();
-        form.load();
         // The file gone: Delete keeps the entry, Watch appends it all the same, neither makes a
         // file.
         const QString moved = fixture.dbPath() + ".away";
@@ -151,7 +149,6 @@ private slots:
         FormFixture fixture;
         fixture.services.watchListLockWait = std::chrono::milliseconds(300);
         Form1& form = fixture.form();
-        form.load();
         sqlite3* other = nullptr;
         sqlite3_open(fixture.dbPath().toUtf8().constData(), &other);
         // Held briefly: the command waits for it. Held on: the command gives up after its wait.
@@ -199,7 +196,6 @@ private slots:
         FormFixture fixture(server.base() + "/cgi-bin/whois?domain=");
         fixture.sql("insert into domain values(1,'one.example'),(2,'two.example')");
         Form1& form = fixture.form();
-        form.load();
         ListBox* list = form.watchList;
         QCoreApplication::processEvents();
         const QRect first = list->visualRect(list->model()->index(0, 0));

@@ -44,6 +44,7 @@ Form1& FormFixture::form()
 {
     if (!window) {
         window = std::make_unique<Form1>(services);
+        window->load();
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
             qWarning("the window was not exposed");

@@ -19,7 +19,7 @@ struct FormFixture
 {
     explicit FormFixture(const QString& whoisBase = QStringLiteral("http://127.0.0.1:9/w?d="));
 
-    // Builds and shows the window; services may be adjusted before.
+    // Builds, loads and shows the window; services and the file may be adjusted before.
     Form1& form();
     QString dbPath() const { return dir.filePath(QStringLiteral("domain.mdb")); }
     QStringList sql(const QString& statements) const { return ::sql(dbPath(), statements); }
