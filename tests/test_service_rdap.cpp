@@ -108,7 +108,7 @@ void TestServiceRdap::lookUps()
         upstream.rdap.route(path, answer);
     }
     QCOMPARE(upstream.lookUp(typed, true).shown, shown);
-    QCOMPARE(!upstream.whois.queries().empty(), port43);
+    QCOMPARE(!upstream.whois.targets().empty(), port43);
     const auto targets = upstream.rdap.targets();
     QCOMPARE(std::count(targets.begin(), targets.end(), "/moved.json"), 0);
 }
@@ -126,7 +126,7 @@ void TestServiceRdap::bootstrapKept()
     };
     QCOMPARE(upstream.lookUp("example-charity.org", true).shown, kCharityShown);
     QCOMPARE(fetches(), 1);
-    QVERIFY(upstream.whois.queries().empty());
+    QVERIFY(upstream.whois.targets().empty());
     QFile kept(upstream.cache.filePath("dns.json"));
     QVERIFY(kept.open(QIODevice::ReadWrite));
     kept.setFileTime(
@@ -136,7 +136,7 @@ void TestServiceRdap::bootstrapKept()
     ask(later, "example-charity.org");
     QTRY_COMPARE(fetches(), 2);
     QCOMPARE(ask(later, "example-shop.com").status, 200L);
-    QVERIFY(upstream.whois.queries().empty()); // over RDAP: the old copy still serves
+    QVERIFY(upstream.whois.targets().empty()); // over RDAP: the old copy still serves
 }
 
 // The bootstrap's clock passes the time for another try while a fetch is under way, as a wall
@@ -180,7 +180,7 @@ void TestServiceRdap::cache()
     for (const Answer& answer : answers)
         QCOMPARE(answer.shown, kCharityShown);
     const auto queries
-        = [&upstream] { return upstream.rdap.targets().size() + upstream.whois.queries().size(); };
+        = [&upstream] { return upstream.rdap.targets().size() + upstream.whois.targets().size(); };
     QCOMPARE(queries(), size_t(2)); // the bootstrap and the domain
     upstream.clockAhead = 14 * 60;
     const Answer again = ask(service, "WWW.Example-Charity.org");
@@ -239,7 +239,7 @@ void TestServiceRdap::limits()
         const bool first = qstrcmp(domain, "busy.com") == 0;
         QCOMPARE(lookUps(), asked + (first && heldOff ? 1 : 0));
     }
-    QCOMPARE(upstream.whois.queries().size(), size_t(heldOff ? 2 : 0)); // port 43
+    QCOMPARE(upstream.whois.targets().size(), size_t(heldOff ? 2 : 0)); // port 43
     upstream.clockAhead = wait;
     QCOMPARE(ask(service, "free-4.com").shown.at(1), kFree); // over RDAP again
 }

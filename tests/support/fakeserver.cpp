@@ -70,6 +70,15 @@ QByteArray fixtureFile(const char* folder, const char* name)
     return file.readAll();
 }
 
+QList<QStringList> tableOf(const char* name)
+{
+    QList<QStringList> rows;
+    for (const QString& line : QString::fromUtf8(whoisFixture(name)).split(u'\n'))
+        if (!line.trimmed().isEmpty() && !line.startsWith(u'#'))
+            rows << line.split(u'\t');
+    return rows;
+}
+
 HttpGot httpRequest(
     const QString& url, const char* method, const QList<QByteArray>& headers, long timeoutMs)
 {

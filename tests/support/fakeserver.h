@@ -36,9 +36,9 @@ public:
         QByteArray body;
         bool withLength = true; // false: CloseDelimited
         bool neverAnswer = false; // true: Hang
+        Manner manner = Manner::Answer;
         std::function<void()> onRequest; // runs on the server's thread as the request arrives
         QList<QPair<QByteArray, QByteArray>> headers;
-        Manner manner = Manner::Answer;
     };
 
     // port 0: a free one.
@@ -63,7 +63,12 @@ public:
         return m_requests;
     }
     std::vector<QByteArray> targets() const;
-    std::vector<QByteArray> queries() const { return targets(); }
+    // How many requests asked for target exactly.
+    qsizetype asked(const QByteArray& target) const
+    {
+        const auto all = targets();
+        return std::count(all.begin(), all.end(), target);
+    }
 
     // For the server's threads. take: records the request, gives its row once its manner's wait
     // is over; false when the server stopped meanwhile. produce: the body's bytes from at; 0 at
@@ -121,3 +126,5 @@ inline const auto gbk = [](const QString& text) -> QByteArray {
 QByteArray fixtureFile(const char* folder, const char* name);
 inline const auto whoisFixture = [](const char* name) { return fixtureFile(WHOIS_FIXTURES, name); };
 inline const auto rdapFixture = [](const char* name) { return fixtureFile(RDAP_FIXTURES, name); };
+// The rows of a tab-separated table in tests/whois, blank and '#' lines left out.
+QList<QStringList> tableOf(const char* name);
