@@ -64,6 +64,14 @@ Answer FakeRegistries::lookUp(const QString& typed, bool rdap)
     return ask(running, typed);
 }
 
+QStringList shownFor(const QString& typed)
+{
+    for (const QStringList& row : tableOf("formats.tsv"))
+        if (row[1] == typed)
+            return row.mid(4);
+    qFatal("no row for %s in formats.tsv", qPrintable(typed));
+}
+
 ServiceSettings onLoopback(const RegistrySettings& registries)
 {
     ServiceSettings settings;
