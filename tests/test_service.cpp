@@ -93,8 +93,8 @@ void TestService::faults_data()
     const Tune registrarHangs = [](FakeRegistries& registries, ServiceSettings&) {
         registries.whois.route("example-shop.com", {200, {}, true, true});
     };
-    const QStringList thin {"Registrar" + kSpace + "One," + kSpace + "LLC", "", "",
-        "1999-08-14 12:00:00", "2027-08-13 12:00:00"};
+    QStringList thin = shownFor("www.Example-Shop.com");
+    thin[1] = thin[2] = "";
     const char* shop = "example-shop.com";
     row("registrar unreachable", shop, registrarAt({{QHostAddress("127.0.0.3"), 1}}), 200, thin,
         30);
@@ -214,44 +214,23 @@ void TestService::requests()
 // its own time.
 void TestService::crowds_data()
 {
-    QTest::addColumn<int>("manner"); // of whois.slow.test, the server of .xyz
-    QTest::addColumn<int>("crowd"); // look-ups asked at once, first
-    QTest::addColumn<QString>("under"); // their TLD: .xyz, of whois.slow.test, or .com.cn
-    QTest::addColumn<int>("workers");
-    QTest::addColumn<int>("budgetMs");
-    QTest::addColumn<bool>("meanwhile"); // the probe is answered while the crowd waits
-    QTest::addColumn<QString>("probe"); // "": the crowd's first failure, asked again; "stop"
-    QTest::addColumn<QString>("shown"); // the probe's registrar, or the state it shows
-    const int hang = int(Manner::Hang);
-    const int late = int(Manner::Late);
-    const QString cn = "北京新网数码信息技术有限公司";
-    QTest::newRow("a silent registry holds no worker")
-        << hang << 40 << "xyz" << 1 << 12000 << true << "example.com.cn" << cn;
-    QTest::newRow("look-ups queued for two workers fail within their budget, and are not kept")
-        << late << 12 << "xyz" << 2 << 1500 << false << ""
-        << "Slow" + kSpace + "Registrar";
-    QTest::newRow("a full queue is the service's own limit") // no worker, no room to wait
-        << hang << 0 << "xyz" << 0 << 2000 << true << "other.com.cn" << kLimited;
-    QTest::newRow("one client spends only its share of an allowance")
-        << late << 20 << "com.cn" << 32 << 12000 << false << "example.com.cn" << cn;
-    QTest::newRow("stopping answers every waiting client at once")
-        << hang << 2 << "xyz" << 32 << 2000 << true << "stop" << kUnavailable;
+    QTest::addColumn<QStringList>("row");
+    for (const QStringList& row : tableOf("crowds.tsv"))
+        QTest::newRow(qPrintable(row[0])) << row.mid(1);
 }
 
 void TestService::crowds()
 {
-    QFETCH(int, manner);
-    QFETCH(int, crowd);
-    QFETCH(QString, under);
-    QFETCH(int, workers);
-    QFETCH(int, budgetMs);
-    QFETCH(bool, meanwhile);
-    QFETCH(QString, probe);
-    QFETCH(QString, shown);
+    QFETCH(QStringList, row);
+    const Manner manner = row[0] == "hang" ? Manner::Hang : Manner::Late;
+    const int crowd = row[1].toInt(), workers = row[3].toInt(), budgetMs = row[4].toInt();
+    const QString under = row[2], shown = row[7];
+    const bool meanwhile = row[5] == "true";
+    QString probe = row[6];
     FakeRegistries registries;
     registries.iana.answer("xyz", ianaReferral("xyz", "whois.slow.test"));
-    registries.slow.fallback({200, "Registrar: Slow Registrar\nCreation Date: 2001-01-01\n", true,
-        false, Manner(manner)});
+    registries.slow.fallback(
+        {200, "Registrar: Slow Registrar\nCreation Date: 2001-01-01\n", true, false, manner});
     registries.whois.fallback(whoisFixture("cnnic-cn.txt"));
     ServiceSettings settings = registries.service();
     settings.workers = workers;

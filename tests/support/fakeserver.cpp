@@ -93,7 +93,6 @@ HttpGot httpRequest(
     };
     curl_easy_setopt(curl, CURLOPT_URL, url.toUtf8().constData());
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
-    curl_easy_setopt(curl, CURLOPT_NOBODY, long(qstrcmp(method, "HEAD") == 0));
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
