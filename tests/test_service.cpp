@@ -57,7 +57,6 @@ void TestService::faults_data()
                          const QStringList& shown, int maxAge, int iana = -1) {
         QTest::newRow(name) << QString(typed) << tune << status << shown << maxAge << iana;
     };
-    // The .cn registry answers with body, in its manner.
     const auto cnAnswers = [](const QByteArray& body, Manner manner) -> Tune {
         return [=](FakeRegistries& registries, ServiceSettings&) {
             registries.whois.route("example.com.cn", {200, body, true, false, manner});

@@ -14,13 +14,11 @@ namespace {
 
 const QStringList kCharityShown = shownFor("example-charity.org");
 
-// A bootstrap registry naming servers for .com and .org.
 QByteArray bootstrapFor(const QByteArray& servers)
 {
     return R"({"version":"1.0","services":[[["com","org"],[)" + servers + "]]]}";
 }
 
-// answer, given 300 ms late.
 FakeServer::Response slow(FakeServer::Response answer)
 {
     answer.onRequest = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };

@@ -108,7 +108,6 @@ void TestServiceText::page_data()
         ""} << false << QStringList {"R", QString(256, u'A') + "…", "已保密"};
 }
 
-// Every page is read back here as the window reads it.
 void TestServiceText::page()
 {
     QFETCH(QStringList, record);

@@ -97,7 +97,6 @@ private:
     std::thread m_acceptor;
 };
 
-// The two kinds by the names the tests use.
 template <FakeServer::Protocol kind> struct FakeOf : FakeServer
 {
     explicit FakeOf(const char* at = "127.0.0.1", quint16 port = 0) : FakeServer(kind, at, port) { }
@@ -107,7 +106,6 @@ using FakeWhoisServer = FakeOf<FakeServer::Protocol::Whois>;
 using Manner = FakeServer::Manner;
 Q_DECLARE_METATYPE(FakeServer::Response)
 
-// What a plain HTTP request got back.
 struct HttpGot
 {
     long status = 0; // 0: no answer
@@ -117,7 +115,6 @@ struct HttpGot
 HttpGot httpRequest(const QString& url, const char* method = "GET",
     const QList<QByteArray>& headers = {}, long timeoutMs = 30000);
 
-// text encoded as GBK, the whois service's code page.
 inline const auto gbk = [](const QString& text) -> QByteArray {
     QStringEncoder encoder("GBK"); // outlives the encoding it hands back
     return encoder.encode(text);
