@@ -29,62 +29,19 @@ private slots:
 
 void TestService::formats_data()
 {
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QByteArray>("query"); // what a registry or registrar must have been asked
-    QTest::addColumn<long>("status");
-    QTest::addColumn<QStringList>("shown");
-    const auto row = [](const char* name, const QString& typed, const char* query, long status,
-                         const QStringList& shown) {
-        QTest::newRow(name) << typed << QByteArray(query) << status << shown;
-    };
-    const QString no = "已保密";
-    row(".com, thin registry, referral to the registrar", "www.Example-Shop.com",
-        "example-shop.com", 200,
-        {"Registrar" + kSpace + "One," + kSpace + "LLC", "Wang" + kSpace + "Xiaoming",
-            "owner@example-shop.com", "1999-08-14 12:00:00", "2027-08-13 12:00:00"});
-    row(".com, not registered", "free-name-42.com", "domain free-name-42.com", 200,
-        {"", kFree, "", " ", " "});
-    row(".org, redacted", "example-charity.org", "example-charity.org", 200,
-        {"Registrar" + kSpace + "Two" + kSpace + "Ltd", no, no, "2003-05-22 00:40:02",
-            "2028-05-22 00:40:02"});
-    row(".org, rate-limited", "limited-charity.org", "limited-charity.org", 503,
-        {"", kLimited, "", " ", " "});
-    row("new gTLD, markers in values", "whois-tools.app", "whois-tools.app", 200,
-        {"Whois" + kSpace + "Networks" + kSpace + "Co.," + kSpace + "Ltd.",
-            "Sponsoring" + kSpace + "Tools" + kSpace + "Studio", no, "2018-05-08 23:12:33",
-            "2027-05-08 23:12:33"});
-    const QStringList cn = {"北京新网数码信息技术有限公司", "北京示例科技有限公司",
-        "admin@example.com.cn", "2003-03-17 12:20:05", "2027-03-17 12:48:36"};
-    row(".cn, host reduced to its domain", "www.example.com.cn", "example.com.cn", 200, cn);
-    row(".uk", "www.example-garden.co.uk", "example-garden.co.uk", 200,
-        {"Registrar" + kSpace + "Four" + kSpace + "Ltd" + kSpace + "t/a" + kSpace + "Four", no, no,
-            "1996-08-26 00:00:00", "2027-08-26 00:00:00"});
-    row(".jp, ISO-2022-JP", "example-kissa.jp", "example-kissa.jp/e", 200,
-        {"", "喫茶店", "info@example-kissa.jp", "2001-01-29 00:00:00", "2027-01-31 00:00:00"});
-    row(".de", "beispiel-laden.de", "-T dn,ace beispiel-laden.de", 200, {"", no, no, " ", " "});
-    row(".de, free", "frei-und-offen.de", "-T dn,ace frei-und-offen.de", 200,
-        {"", kFree, "", " ", " "});
-    row(".ru", "primer-magazin.ru", "primer-magazin.ru", 200,
-        {"REGRU-RU", "OOO" + kSpace + "\"Primer\"", no, "2005-03-01 20:00:00",
-            "2027-03-02 05:00:00"});
-    row(".com, registrar answering in GBK, not in the charset table", "example-gbk.com",
-        "example-gbk.com", 200,
-        {"Registrar" + kSpace + "GBK" + kSpace + "Ltd", "张伟", "zhangwei@example-gbk.com",
-            "2006-03-02 16:15:00", "2027-03-02 16:15:00"});
+    QTest::addColumn<QStringList>("row"); // typed, query, status and the five facts shown
+    for (const QStringList& row : tableOf("formats.tsv"))
+        QTest::newRow(qPrintable(row[0])) << row.mid(1);
 }
 
 void TestService::formats()
 {
-    QFETCH(QString, typed);
-    QFETCH(QByteArray, query);
-    QFETCH(long, status);
-    QFETCH(QStringList, shown);
+    QFETCH(QStringList, row);
     FakeRegistries registries;
-    const Answer answer = registries.lookUp(typed);
-    QCOMPARE(answer.shown, shown);
-    QCOMPARE(answer.status, status);
-    const auto asked = registries.whois.queries();
-    QCOMPARE(std::count(asked.begin(), asked.end(), query), 1);
+    const Answer answer = registries.lookUp(row[0]);
+    QCOMPARE(answer.shown, row.mid(3));
+    QCOMPARE(answer.status, row[2].toLong());
+    QCOMPARE(registries.whois.asked(row[1].toUtf8()), 1);
 }
 
 // Upstreams that fail: a registry's server, a registrar a thin registry names, and IANA.
@@ -100,12 +57,9 @@ void TestService::faults_data()
                          const QStringList& shown, int maxAge, int iana = -1) {
         QTest::newRow(name) << QString(typed) << tune << status << shown << maxAge << iana;
     };
-    // The .cn registry answers with body, in its manner.
     const auto cnAnswers = [](const QByteArray& body, Manner manner) -> Tune {
-        FakeServer::Response answer {200, body};
-        answer.manner = manner;
         return [=](FakeRegistries& registries, ServiceSettings&) {
-            registries.whois.route("example.com.cn", answer);
+            registries.whois.route("example.com.cn", {200, body, true, false, manner});
         };
     };
     QByteArray garbage;
@@ -136,12 +90,10 @@ void TestService::faults_data()
         };
     };
     const Tune registrarHangs = [](FakeRegistries& registries, ServiceSettings&) {
-        FakeServer::Response hang;
-        hang.manner = Manner::Hang;
-        registries.whois.route("example-shop.com", hang);
+        registries.whois.route("example-shop.com", {200, {}, true, true});
     };
-    const QStringList thin {"Registrar" + kSpace + "One," + kSpace + "LLC", "", "",
-        "1999-08-14 12:00:00", "2027-08-13 12:00:00"};
+    QStringList thin = shownFor("www.Example-Shop.com");
+    thin[1] = thin[2] = "";
     const char* shop = "example-shop.com";
     row("registrar unreachable", shop, registrarAt({{QHostAddress("127.0.0.3"), 1}}), 200, thin,
         30);
@@ -186,15 +138,15 @@ void TestService::faults()
         QCOMPARE(got.shown, shown);
     const int age = QRegularExpression("max-age=(\\d+)").match(got.headers).captured(1).toInt();
     QVERIFY2(age <= maxAge && age >= maxAge - 1, got.headers.constData());
-    QVERIFY(registries.elsewhere.queries().empty());
+    QVERIFY(registries.elsewhere.targets().empty());
     if (iana < 0)
         return;
     const QString tld = typed.section(u'.', -1);
     QCOMPARE(ask(service, "other." + tld).status, status);
-    QCOMPARE(registries.iana.queries().size(), size_t(std::min(iana, 1)));
+    QCOMPARE(registries.iana.targets().size(), size_t(std::min(iana, 1)));
     registries.clockAhead = 31;
     QCOMPARE(ask(service, "third." + tld).status, status);
-    QCOMPARE(registries.iana.queries().size(), size_t(iana));
+    QCOMPARE(registries.iana.targets().size(), size_t(iana));
 }
 
 // Requests the service refuses, and clients that would hold every connection: each address gets
@@ -244,7 +196,7 @@ void TestService::requests()
     const QList<QByteArray> headers = header.isEmpty() ? QList<QByteArray>() : QList {header};
     QCOMPARE(httpRequest(base + request.split(' ')[1], request.split(' ')[0], headers, 5000).status,
         status);
-    QVERIFY(registries.iana.queries().empty());
+    QVERIFY(registries.iana.targets().empty());
     QCOMPARE(httpRequest(base + "/").status, 200L); // and it goes on serving
     const QByteArray slowly = "GET / HTTP/1.1\r\nX-Filler: " + QByteArray(100, 'x');
     int sent = 0;
@@ -261,45 +213,23 @@ void TestService::requests()
 // its own time.
 void TestService::crowds_data()
 {
-    QTest::addColumn<int>("manner"); // of whois.slow.test, the server of .xyz
-    QTest::addColumn<int>("crowd"); // look-ups asked at once, first
-    QTest::addColumn<QString>("under"); // their TLD: .xyz, of whois.slow.test, or .com.cn
-    QTest::addColumn<int>("workers");
-    QTest::addColumn<int>("budgetMs");
-    QTest::addColumn<bool>("meanwhile"); // the probe is answered while the crowd waits
-    QTest::addColumn<QString>("probe"); // "": the crowd's first failure, asked again; "stop"
-    QTest::addColumn<QString>("shown"); // the probe's registrar, or the state it shows
-    const int hang = int(Manner::Hang);
-    const int late = int(Manner::Late);
-    const QString cn = "北京新网数码信息技术有限公司";
-    QTest::newRow("a silent registry holds no worker")
-        << hang << 40 << "xyz" << 1 << 12000 << true << "example.com.cn" << cn;
-    QTest::newRow("look-ups queued for two workers fail within their budget, and are not kept")
-        << late << 12 << "xyz" << 2 << 1500 << false << ""
-        << "Slow" + kSpace + "Registrar";
-    QTest::newRow("a full queue is the service's own limit") // no worker, no room to wait
-        << hang << 0 << "xyz" << 0 << 2000 << true << "other.com.cn" << kLimited;
-    QTest::newRow("one client spends only its share of an allowance")
-        << late << 20 << "com.cn" << 32 << 12000 << false << "example.com.cn" << cn;
-    QTest::newRow("stopping answers every waiting client at once")
-        << hang << 2 << "xyz" << 32 << 2000 << true << "stop" << kUnavailable;
+    QTest::addColumn<QStringList>("row");
+    for (const QStringList& row : tableOf("crowds.tsv"))
+        QTest::newRow(qPrintable(row[0])) << row.mid(1);
 }
 
 void TestService::crowds()
 {
-    QFETCH(int, manner);
-    QFETCH(int, crowd);
-    QFETCH(QString, under);
-    QFETCH(int, workers);
-    QFETCH(int, budgetMs);
-    QFETCH(bool, meanwhile);
-    QFETCH(QString, probe);
-    QFETCH(QString, shown);
+    QFETCH(QStringList, row);
+    const Manner manner = row[0] == "hang" ? Manner::Hang : Manner::Late;
+    const int crowd = row[1].toInt(), workers = row[3].toInt(), budgetMs = row[4].toInt();
+    const QString under = row[2], shown = row[7];
+    const bool meanwhile = row[5] == "true";
+    QString probe = row[6];
     FakeRegistries registries;
     registries.iana.answer("xyz", ianaReferral("xyz", "whois.slow.test"));
-    FakeServer::Response slow {200, "Registrar: Slow Registrar\nCreation Date: 2001-01-01\n"};
-    slow.manner = Manner(manner);
-    registries.slow.fallback(slow);
+    registries.slow.fallback(
+        {200, "Registrar: Slow Registrar\nCreation Date: 2001-01-01\n", true, false, manner});
     registries.whois.fallback(whoisFixture("cnnic-cn.txt"));
     ServiceSettings settings = registries.service();
     settings.workers = workers;

@@ -17,16 +17,13 @@ FakeRegistries::FakeRegistries()
     FakeServer* const servers[] = {&iana, &whois, &rdap, &registrar};
     const QByteArray registries = rdap.base().toUtf8() + "/rdap/";
     const QByteArray registrars = registrar.base().toUtf8() + "/rdap/";
-    for (const QByteArray& line : whoisFixture("answers.tsv").split('\n')) {
-        const QList<QByteArray> row = line.split('\t'); // server, query or path, answer
-        if (row.size() != 3)
-            continue;
-        const char* name = row[2].constData();
-        QByteArray text = row[2].endsWith(".txt") ? whoisFixture(name)
-            : row[2].endsWith(".json")            ? rdapFixture(name)
-                                                  : ianaReferral(row[1].constData(), name);
-        servers[QByteArrayList {"iana", "whois", "rdap", "registrar"}.indexOf(row[0])]->answer(
-            row[1], text.replace("{registry}", registries).replace("{registrar}", registrars));
+    for (const QStringList& row : tableOf("answers.tsv")) { // server, query or path, answer
+        const QByteArray key = row[1].toUtf8(), name = row[2].toUtf8();
+        QByteArray text = name.endsWith(".txt") ? whoisFixture(name.constData())
+            : name.endsWith(".json")            ? rdapFixture(name.constData())
+                                                : ianaReferral(key.constData(), name.constData());
+        servers[QStringList {"iana", "whois", "rdap", "registrar"}.indexOf(row[0])]->answer(
+            key, text.replace("{registry}", registries).replace("{registrar}", registrars));
     }
 }
 
@@ -60,8 +57,15 @@ ServiceSettings FakeRegistries::service(bool withRdap)
 
 Answer FakeRegistries::lookUp(const QString& typed, bool rdap)
 {
-    const WhoisService running(service(rdap));
-    return ask(running, typed);
+    return ask(WhoisService(service(rdap)), typed);
+}
+
+QStringList shownFor(const QString& typed)
+{
+    for (const QStringList& row : tableOf("formats.tsv"))
+        if (row[1] == typed)
+            return row.mid(4);
+    qFatal("no row for %s in formats.tsv", qPrintable(typed));
 }
 
 ServiceSettings onLoopback(const RegistrySettings& registries)

@@ -44,6 +44,9 @@ struct FakeRegistries
     std::atomic<int> clockAhead {0};
 };
 
+// What the window shows for typed looked up over port 43, as tests/whois/formats.tsv has it.
+QStringList shownFor(const QString& typed);
+
 // The service on 127.0.0.1 and a free port, asking the registries given.
 ServiceSettings onLoopback(const RegistrySettings& registries);
 

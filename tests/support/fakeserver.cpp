@@ -70,6 +70,15 @@ QByteArray fixtureFile(const char* folder, const char* name)
     return file.readAll();
 }
 
+QList<QStringList> tableOf(const char* name)
+{
+    QList<QStringList> rows;
+    for (const QString& line : QString::fromUtf8(whoisFixture(name)).split(u'\n'))
+        if (!line.trimmed().isEmpty() && !line.startsWith(u'#'))
+            rows << line.split(u'\t');
+    return rows;
+}
+
 HttpGot httpRequest(
     const QString& url, const char* method, const QList<QByteArray>& headers, long timeoutMs)
 {
@@ -84,7 +93,6 @@ HttpGot httpRequest(
     };
     curl_easy_setopt(curl, CURLOPT_URL, url.toUtf8().constData());
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
-    curl_easy_setopt(curl, CURLOPT_NOBODY, long(qstrcmp(method, "HEAD") == 0));
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);

@@ -36,9 +36,9 @@ public:
         QByteArray body;
         bool withLength = true; // false: CloseDelimited
         bool neverAnswer = false; // true: Hang
+        Manner manner = Manner::Answer;
         std::function<void()> onRequest; // runs on the server's thread as the request arrives
         QList<QPair<QByteArray, QByteArray>> headers;
-        Manner manner = Manner::Answer;
     };
 
     // port 0: a free one.
@@ -63,7 +63,12 @@ public:
         return m_requests;
     }
     std::vector<QByteArray> targets() const;
-    std::vector<QByteArray> queries() const { return targets(); }
+    // How many requests asked for target exactly.
+    qsizetype asked(const QByteArray& target) const
+    {
+        const auto all = targets();
+        return std::count(all.begin(), all.end(), target);
+    }
 
     // For the server's threads. take: records the request, gives its row once its manner's wait
     // is over; false when the server stopped meanwhile. produce: the body's bytes from at; 0 at
@@ -92,7 +97,6 @@ private:
     std::thread m_acceptor;
 };
 
-// The two kinds by the names the tests use.
 template <FakeServer::Protocol kind> struct FakeOf : FakeServer
 {
     explicit FakeOf(const char* at = "127.0.0.1", quint16 port = 0) : FakeServer(kind, at, port) { }
@@ -102,7 +106,6 @@ using FakeWhoisServer = FakeOf<FakeServer::Protocol::Whois>;
 using Manner = FakeServer::Manner;
 Q_DECLARE_METATYPE(FakeServer::Response)
 
-// What a plain HTTP request got back.
 struct HttpGot
 {
     long status = 0; // 0: no answer
@@ -112,7 +115,6 @@ struct HttpGot
 HttpGot httpRequest(const QString& url, const char* method = "GET",
     const QList<QByteArray>& headers = {}, long timeoutMs = 30000);
 
-// text encoded as GBK, the whois service's code page.
 inline const auto gbk = [](const QString& text) -> QByteArray {
     QStringEncoder encoder("GBK"); // outlives the encoding it hands back
     return encoder.encode(text);
@@ -121,3 +123,5 @@ inline const auto gbk = [](const QString& text) -> QByteArray {
 QByteArray fixtureFile(const char* folder, const char* name);
 inline const auto whoisFixture = [](const char* name) { return fixtureFile(WHOIS_FIXTURES, name); };
 inline const auto rdapFixture = [](const char* name) { return fixtureFile(RDAP_FIXTURES, name); };
+// The rows of a tab-separated table in tests/whois, blank and '#' lines left out.
+QList<QStringList> tableOf(const char* name);
