@@ -129,75 +129,6 @@ bool mayConnect(const QHostAddress& given, bool allowLoopback)
 
 namespace {
 
-// Waits until fd is ready for events, or the deadline; false on time-out, cancellation or error.
-// Looks up every tenth of a second, so that a stopping service is not kept waiting.
-bool waitFor(int fd, short events, Deadline deadline)
-{
-    pollfd p {fd, events, 0};
-    for (;;) {
-        if (deadline.passed())
-            return false;
-        const int rc = ::poll(&p, 1, int(deadline.left(milliseconds(100)).count()));
-        if (rc > 0)
-            return true;
-        if (rc < 0 && errno != EINTR)
-            return false;
-    }
-}
-
-} // namespace
-
-Exchange tcpExchange(const Endpoint& to, const QByteArray& query, Deadline lookup)
-{
-    const Deadline deadline {std::min(lookup.at, Clock::now() + kHopTimeout), lookup.lookup};
-    sockaddr_storage address {};
-    const socklen_t length = to.socketAddress(&address);
-    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return {{}, QStringLiteral("socket: %1").arg(strerror(errno))};
-    const auto closer = qScopeGuard([fd] { ::close(fd); });
-
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 && errno != EINPROGRESS)
-        return {{}, QStringLiteral("connect: %1").arg(strerror(errno))};
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (!waitFor(fd, POLLOUT, deadline))
-        return {{}, QStringLiteral("connect: timed out")};
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
-        return {{}, QStringLiteral("connect: %1").arg(strerror(error))};
-
-    for (qsizetype sent = 0; sent < query.size();) {
-        if (!waitFor(fd, POLLOUT, deadline))
-            return {{}, QStringLiteral("send: timed out")};
-        const ssize_t n
-            = ::send(fd, query.constData() + sent, size_t(query.size() - sent), MSG_NOSIGNAL);
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return {{}, QStringLiteral("send: %1").arg(strerror(errno))};
-        sent += std::max<ssize_t>(n, 0);
-    }
-
-    Exchange exchange;
-    char buffer[16384];
-    for (;;) {
-        if (!waitFor(fd, POLLIN, deadline))
-            return {
-                {}, QStringLiteral("answer: timed out after %1 bytes").arg(exchange.answer.size())};
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n == 0)
-            return exchange;
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR)
-                continue;
-            return {{}, QStringLiteral("answer: %1").arg(strerror(errno))};
-        }
-        if (exchange.answer.size() + n > kMaxAnswerBytes)
-            return {{}, QStringLiteral("answer: over %1 bytes").arg(kMaxAnswerBytes)};
-        exchange.answer.append(buffer, n);
-    }
-}
-
-namespace {
-
 std::atomic<quint64> g_opened {0};
 
 // One HTTP fetch under way: what libcurl writes into, and what to do once it is over.
@@ -566,6 +497,14 @@ HttpFetch httpGet(const QString& url, Deadline lookup, const FetchRules& rules, 
     httpGetAsync(url, lookup, rules, accept,
         [&fetched](HttpFetch fetch) { fetched.set_value(std::move(fetch)); });
     return fetched.get_future().get();
+}
+
+Exchange tcpExchange(const Endpoint& to, const QByteArray& query, Deadline lookup)
+{
+    std::promise<Exchange> exchanged;
+    tcpExchangeAsync(to, query, lookup,
+        [&exchanged](Exchange exchange) { exchanged.set_value(std::move(exchange)); });
+    return exchanged.get_future().get();
 }
 
 void tcpExchangeAsync(const Endpoint& to, const QByteArray& query, Deadline lookup,

@@ -94,7 +94,7 @@ struct Exchange
 };
 
 // Sends query over TCP and reads the answer until the server closes (RFC 3912), within the
-// deadline and kMaxAnswerBytes.
+// deadline and kMaxAnswerBytes; waits for the transfer thread to do it.
 Exchange tcpExchange(const Endpoint& to, const QByteArray& query, Deadline deadline);
 // The same on the transfer thread, holding no other: returns at once, and done runs there with
 // the result.
