@@ -7,8 +7,8 @@
 #include <QFile>
 
 #include "whoispage/cut.h"
-#include "service/page.h"
-#include "service/whoistext.h"
+#include "service/http/page.h"
+#include "service/reading/whoistext.h"
 
 int main(int argc, char** argv)
 {

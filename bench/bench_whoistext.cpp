@@ -5,7 +5,7 @@
 
 #include <QByteArray>
 
-#include "service/whoistext.h"
+#include "service/reading/whoistext.h"
 
 namespace {
 

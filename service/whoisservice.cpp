@@ -4,9 +4,9 @@
 
 #include <QDateTime>
 
-#include "service/domainname.h"
-#include "service/page.h"
-#include "service/whoistext.h"
+#include "service/names/domainname.h"
+#include "service/http/page.h"
+#include "service/reading/whoistext.h"
 
 using namespace std::chrono;
 

@@ -3,12 +3,12 @@
 #include <atomic>
 #include <memory>
 
-#include "service/answercache.h"
-#include "service/httpserver.h"
-#include "service/rdap.h"
-#include "service/registries.h"
-#include "service/site.h"
-#include "service/workpool.h"
+#include "service/lookup/answercache.h"
+#include "service/http/httpserver.h"
+#include "service/lookup/rdap.h"
+#include "service/lookup/registries.h"
+#include "service/http/site.h"
+#include "service/lookup/workpool.h"
 
 struct ServiceSettings
 {

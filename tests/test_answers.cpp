@@ -4,8 +4,8 @@
 #include <QtTest>
 
 #include "whoispage/cut.h"
-#include "service/page.h"
-#include "service/whoistext.h"
+#include "service/http/page.h"
+#include "service/reading/whoistext.h"
 
 class TestAnswers : public QObject
 {

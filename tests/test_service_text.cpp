@@ -4,11 +4,11 @@
 #include <QtTest>
 
 #include "whoispage/cut.h"
-#include "service/answercache.h"
-#include "service/domainname.h"
-#include "service/page.h"
-#include "service/upstream.h"
-#include "service/whoistext.h"
+#include "service/lookup/answercache.h"
+#include "service/names/domainname.h"
+#include "service/http/page.h"
+#include "service/net/upstream.h"
+#include "service/reading/whoistext.h"
 #include "support/fakeserver.h"
 
 class TestServiceText : public QObject

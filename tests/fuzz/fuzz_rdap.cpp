@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "whoispage/cut.h"
-#include "service/page.h"
-#include "service/rdap.h"
+#include "service/http/page.h"
+#include "service/reading/rdapreading.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

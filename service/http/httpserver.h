@@ -11,8 +11,8 @@
 #include <QByteArray>
 #include <QHash>
 
-#include "service/reply.h"
-#include "service/upstream.h"
+#include "service/http/reply.h"
+#include "service/net/upstream.h"
 
 struct MHD_Daemon;
 

@@ -5,7 +5,7 @@
 #include <QSet>
 #include <QStringDecoder>
 
-#include "service/charsetdetect.h"
+#include "service/reading/charsetdetect.h"
 
 namespace {
 

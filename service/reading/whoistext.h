@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "service/record.h"
+#include "service/reading/record.h"
 
 // What differs between registries beyond the common vocabulary of whois answers, which every
 // answer is read by: the zone of times written without one, where the registry documents it.

@@ -10,7 +10,7 @@
 
 #include <QString>
 
-#include "service/upstream.h"
+#include "service/net/upstream.h"
 
 // The kinds of upstream server, each with an allowance of its own.
 enum class Upstream { Iana, Registry, Registrar };

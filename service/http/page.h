@@ -4,8 +4,8 @@
 #include <QString>
 
 #include "whoispage/whois.h"
-#include "service/record.h"
-#include "service/reply.h"
+#include "service/reading/record.h"
+#include "service/http/reply.h"
 
 // What the window must show for a look-up (the five labels beside the domain).
 WhoisFacts intendedFacts(const LookupResult& result);

@@ -7,7 +7,7 @@
 #include <QHash>
 #include <QString>
 
-#include "service/reply.h"
+#include "service/http/reply.h"
 
 // What the kept pages may take by default, counted in page and name bytes.
 constexpr qint64 kDefaultCacheBytes = 64 * 1024 * 1024;

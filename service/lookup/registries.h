@@ -5,9 +5,9 @@
 
 #include <QHash>
 
-#include "service/politeness.h"
-#include "service/record.h"
-#include "service/upstream.h"
+#include "service/lookup/politeness.h"
+#include "service/reading/record.h"
+#include "service/net/upstream.h"
 
 struct RegistrySettings
 {

@@ -9,9 +9,10 @@
 #include <QJsonObject>
 #include <QStringList>
 
-#include "service/politeness.h"
-#include "service/record.h"
-#include "service/upstream.h"
+#include "service/lookup/politeness.h"
+#include "service/reading/record.h"
+#include "service/net/upstream.h"
+#include "service/reading/rdapreading.h"
 
 // IANA's bootstrap registry for domains (RFC 9224): the RDAP servers of each TLD. Fetched at run
 // time and kept on disk, refreshed once it is a day old; until a copy is had, no TLD has RDAP.
@@ -50,17 +51,6 @@ private:
     std::mutex m_refresherMutex;
     std::thread m_refresher;
 };
-
-// What an RDAP domain answer (RFC 9083) says, and where the registrar's own answer is.
-struct RdapReading
-{
-    bool valid = false; // a domain object at all
-    DomainRecord record;
-    bool lacksRegistrant = false; // no registrant entity, as thin registries answer
-    QString related; // the registrar's RDAP URL for the domain
-};
-
-RdapReading readRdapDomain(const QByteArray& json);
 
 // Looks domains up over RDAP at the servers the bootstrap names.
 class RdapClient

@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "service/reply.h"
+#include "service/http/reply.h"
 
 // What the maker's site tells about the service right now.
 struct ServiceStatus

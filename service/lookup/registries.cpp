@@ -3,9 +3,9 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 
-#include "service/domainname.h"
-#include "service/rdap.h"
-#include "service/whoistext.h"
+#include "service/names/domainname.h"
+#include "service/lookup/rdap.h"
+#include "service/reading/whoistext.h"
 
 using namespace std::chrono;
 
