@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QMap>
 
 #include "bench/procstat.h"
@@ -204,8 +205,147 @@ void BM_FloodAgainstSlowUpstream(benchmark::State& state)
     state.counters["memory_peak_MB"] = mb(peakRssKb(getpid()));
 }
 
+// The TLDs of the crowd below: ICANN ones under which a name is registrable.
+const char* const kCrowdTlds[] = {"xyz", "top", "club", "shop", "site", "online", "store", "tech",
+    "app", "dev", "io", "co", "me", "tv", "cc", "info", "biz", "org", "net", "de", "fr", "it", "nl",
+    "be", "ch", "at", "se", "no", "dk", "fi", "pl", "cz", "sk", "hu", "ro", "bg", "gr", "pt", "es",
+    "ie", "jp", "kr", "tw", "sg", "in", "ca", "us", "mx", "ru", "ua"};
+
+// Threads of this process now.
+int threadCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/task"))
+                   .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                   .size());
+}
+
+// 2,000 distinct domains at once over 50 TLDs the service has not seen, against IANA and
+// registries that each take 200 ms per answer, allowances raised: how often IANA is asked, how
+// the look-ups end and in what time, the service's threads and memory, and the latency of a kept
+// page asked meanwhile by another client. Then, with stop: how long the service takes to stop
+// with all of them in flight.
+void crowdOverFiftyTlds(benchmark::State& state, bool stop)
+{
+    FakeRegistries registries;
+    const auto slowly = [](FakeServer::Response response) {
+        response.onRequest = [] { std::this_thread::sleep_for(std::chrono::milliseconds(200)); };
+        return response;
+    };
+    for (const char* tld : kCrowdTlds)
+        registries.iana.route(tld,
+            slowly({200,
+                ianaReferral(tld, qPrintable(QStringLiteral("whois.nic-%1.slow.test").arg(tld)))}));
+    registries.slow.fallback(
+        slowly({200, "Registrar: Slow Registrar\nCreation Date: 2001-01-01\n"}));
+    registries.whois.fallback(whoisFixture("cnnic-cn.txt"));
+    RegistrySettings upstreams = registries.settings();
+    const auto resolve = upstreams.resolve;
+    upstreams.resolve = [resolve, &registries](
+                            const QString& host, quint16 port, Deadline deadline) {
+        if (host.endsWith(QLatin1String(".slow.test")))
+            return std::vector<Endpoint> {{QHostAddress("127.0.0.4"), registries.slow.port()}};
+        return resolve(host, port, deadline);
+    };
+    upstreams.perMinute = {1000000, 1000000, 1000000};
+    ServiceSettings settings = onLoopback(upstreams);
+    settings.http.perClient = 100000;
+    WhoisService* service = new WhoisService(settings);
+    ask(*service, "example.com.cn"); // the page the other client asks for, kept
+    const QString kept = QStringLiteral("http://127.0.0.1:%1/cgi-bin/whois?domain=example.com.cn")
+                             .arg(service->port());
+    const auto p99 = [](std::vector<qint64> us) {
+        std::sort(us.begin(), us.end());
+        return us.empty() ? -1.0 : double(us[us.size() * 99 / 100]) / 1000;
+    };
+    std::vector<qint64> idleUs;
+    for (int i = 0; i < 200; ++i) {
+        QElapsedTimer one;
+        one.start();
+        httpRequest(kept);
+        idleUs.push_back(one.nsecsElapsed() / 1000);
+    }
+    const quint16 port = service->port();
+    const int threadsBefore = threadCount();
+    const double memoryBefore = mb(rssKb(getpid()));
+    std::vector<RawClient> clients;
+    std::atomic<bool> crowdDone {false};
+    std::vector<qint64> busyUs;
+    int threadsMost = threadsBefore;
+    double memoryMost = memoryBefore;
+    qint64 stopMs = -1;
+    for (auto _ : state) {
+        for (int i = 0; i < 2000; ++i)
+            clients.push_back({RawClient::Query,
+                request("crowd-" + QByteArray::number(i) + "." + kCrowdTlds[i % 50])});
+        std::thread other([&] {
+            while (!crowdDone) {
+                QElapsedTimer one;
+                one.start();
+                httpRequest(kept);
+                busyUs.push_back(one.nsecsElapsed() / 1000);
+                threadsMost = std::max(threadsMost, threadCount());
+                memoryMost = std::max(memoryMost, mb(rssKb(getpid())));
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        std::thread stopper([&] {
+            if (!stop)
+                return;
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            crowdDone = true;
+            QElapsedTimer clock;
+            clock.start();
+            delete service;
+            service = nullptr;
+            stopMs = clock.elapsed();
+        });
+        drive(clients, port, std::chrono::seconds(30));
+        crowdDone = true;
+        stopper.join();
+        other.join();
+    }
+    QMap<QString, int> outcomes;
+    qint64 slowest = 0;
+    int late = 0;
+    for (RawClient& c : clients) {
+        ::close(c.fd);
+        slowest = std::max(slowest, c.tookMs);
+        late += c.tookMs < 0 || c.tookMs > 12000 ? 1 : 0;
+        QString page = decodeAnsi(c.got.mid(c.got.indexOf("\r\n\r\n") + 4));
+        const WhoisFacts facts = readWhoisPage(stripBlanks(page));
+        outcomes[facts.cop.isEmpty() ? facts.truename : QStringLiteral("registered")] += 1;
+    }
+    state.counters["iana_asked"] = double(registries.iana.targets().size());
+    state.counters["registered"] = outcomes.value("registered");
+    state.counters["rate_limited"] = outcomes.value(kLimited);
+    state.counters["unavailable"] = outcomes.value(kUnavailable);
+    state.counters["past_budget"] = late;
+    state.counters["slowest_ms"] = double(slowest);
+    state.counters["threads_before"] = threadsBefore;
+    state.counters["threads_most"] = threadsMost;
+    state.counters["memory_before_MB"] = memoryBefore;
+    state.counters["memory_most_MB"] = memoryMost;
+    state.counters["kept_page_p99_idle_ms"] = p99(idleUs);
+    state.counters["kept_page_p99_meanwhile_ms"] = p99(busyUs);
+    if (stop)
+        state.counters["stop_ms"] = double(stopMs);
+    delete service;
+}
+
+void BM_CrowdOverFiftyTlds(benchmark::State& state)
+{
+    crowdOverFiftyTlds(state, false);
+}
+
+void BM_StopWithCrowdInFlight(benchmark::State& state)
+{
+    crowdOverFiftyTlds(state, true);
+}
+
 } // namespace
 
+BENCHMARK(BM_CrowdOverFiftyTlds)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StopWithCrowdInFlight)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ThousandConnections)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FloodAgainstSlowUpstream)->Iterations(1)->Unit(benchmark::kMillisecond);
 
