@@ -103,8 +103,8 @@ int main(int argc, char* argv[])
     const QCommandLineOption cacheSize(QStringLiteral("cache-mib"),
         QStringLiteral("Memory the pages kept for all clients may take, in MiB (default %1); "
                        "the stalest go first.")
-            .arg(kDefaultCacheBytes >> 20),
-        QStringLiteral("MIB"), QString::number(kDefaultCacheBytes >> 20));
+            .arg(limits::kDefaultCacheBytes >> 20),
+        QStringLiteral("MIB"), QString::number(limits::kDefaultCacheBytes >> 20));
     const QCommandLineOption trustProxy(QStringLiteral("trust-proxy"),
         QStringLiteral("A reverse proxy whose X-Forwarded-For names the client (repeatable). "
                        "Other peers are the clients themselves."),

@@ -4,28 +4,20 @@
 
 #include <QDateTime>
 
-#include "service/names/domainname.h"
 #include "service/http/page.h"
+#include "service/names/domainname.h"
 #include "service/reading/whoistext.h"
 
 using namespace std::chrono;
 
-// One look-up under way: the domain, its budget, and whether a worker runs it now.
-struct WhoisService::Run : Lookup
+// One look-up under way: its domain, and when its first client asked.
+struct WhoisService::Run
 {
     QString domain;
-    Deadline deadline;
     Clock::time_point started;
-    std::mutex mutex;
-    bool running = false; // on a worker
-    bool again = false; // resumed while running: runs again when this run parks
 };
 
 namespace {
-
-// What downstream caches may keep a failure of the service's own making: briefly, as a hint to
-// come back soon.
-constexpr seconds kOwnFailureLife {5};
 
 // The page of a state that needs no look-up, made once.
 std::shared_ptr<const Reply> statePage(Outcome outcome)
@@ -39,16 +31,16 @@ std::shared_ptr<const Reply> statePage(Outcome outcome)
 
 WhoisService::WhoisService(ServiceSettings settings)
     : m_settings(std::move(settings))
+    , m_pool(m_settings.workers)
+    , m_network({m_settings.dnsServers})
+    , m_timers(m_settings.registries.now)
+    , m_runtime {m_pool, m_network, m_timers, m_tasks, m_settings.registries.now}
     , m_bootstrap(m_settings.rdapBootstrap.isEmpty()
               ? nullptr
               : std::make_unique<RdapBootstrap>(m_settings.rdapBootstrap, m_settings.cacheDir,
-                  m_settings.registries.allowLoopback))
-    , m_rdap(m_bootstrap
-              ? std::make_unique<RdapClient>(*m_bootstrap, m_settings.registries.allowLoopback)
-              : nullptr)
-    , m_registries(m_settings.registries, m_rdap.get())
+                  m_settings.registries.allowLoopback, m_runtime))
+    , m_registries(m_settings.registries, m_runtime, m_bootstrap.get())
     , m_cache(m_settings.registries.now, m_settings.cacheBytes)
-    , m_pool(m_settings.workers, m_settings.queueLimit)
     , m_http(std::make_unique<HttpServer>(
           m_settings.listen,
           [this](const HttpRequest& request, Respond respond) { handle(request, respond); },
@@ -57,13 +49,16 @@ WhoisService::WhoisService(ServiceSettings settings)
 
 WhoisService::~WhoisService()
 {
-    // Every suspended client is answered at once: hops under way see their look-up cancelled,
-    // look-ups waiting for a server are forgotten, and whoever still waits gets "unavailable".
+    // Every waiting client is answered at once; then every wait ends (turns, the bootstrap, the
+    // network, timers), the look-ups run to their ends on the pool, and only then does it go.
     static const auto unavailable = statePage(Outcome::Unavailable);
-    *m_stopping = true;
-    m_registries.politeness().stop();
+    m_stopping = true;
     m_cache.abandon(unavailable);
-    m_registries.politeness().drain(); // answers awaited on the transfer thread, cut short
+    m_registries.stop();
+    m_network.stop();
+    m_timers.stop();
+    if (!m_tasks.waitForNone(seconds(2)))
+        std::fputs("domain-whois-service: look-ups still under way at stop\n", stderr);
     m_pool.stop();
     m_http.reset();
 }
@@ -105,13 +100,13 @@ void WhoisService::whois(
 {
     static const auto notADomain = statePage(Outcome::NotADomain);
     const Clock::time_point started = Clock::now();
-    const std::optional<QString> domain = typed && typed->size() <= kMaxQueryOctets
+    const std::optional<QString> domain = typed && typed->size() <= limits::kMaxQueryOctets
         ? registrableDomain(decodeTyped(*typed))
         : std::nullopt;
     if (!domain) {
         LookupResult result;
         result.outcome = Outcome::NotADomain;
-        log(typed ? QString::fromUtf8(typed->left(kMaxQueryOctets).toPercentEncoding())
+        log(typed ? QString::fromUtf8(typed->left(limits::kMaxQueryOctets).toPercentEncoding())
                   : QStringLiteral("-"),
             result, started);
         return respond({notADomain, {}});
@@ -126,68 +121,33 @@ void WhoisService::whois(
     case AnswerCache::Claim::Lead:
         break;
     }
-    auto run = std::make_shared<Run>();
-    run->client = client;
-    run->stopping = m_stopping;
-    run->domain = *domain;
-    run->started = started;
-    run->deadline = {started + m_settings.budget, run.get()};
-    run->resume = [this, weak = std::weak_ptr<Run>(run)] {
-        if (const std::shared_ptr<Run> waiting = weak.lock())
-            schedule(waiting);
-    };
-    schedule(run);
-}
-
-void WhoisService::schedule(const std::shared_ptr<Run>& run)
-{
-    {
-        const std::lock_guard lock(run->mutex);
-        if (run->running) {
-            run->again = true;
-            return;
-        }
-        run->running = true;
-    }
-    const auto stopped = [this, run] {
+    const auto run = std::make_shared<Run>(Run {*domain, started});
+    const auto refused = [this, run](Failure failure) {
         LookupResult result;
-        result.detail = QStringLiteral("the service stops");
-        result.ownLimit = true;
+        fail(result, failure == Failure::Stopping ? Outcome::Unavailable : Outcome::RateLimited,
+            failure, {});
         finish(*run, result, false);
     };
-    if (m_pool.submit({[this, run] { lookUp(run); }, stopped}))
-        return;
-    if (*m_stopping)
-        return stopped();
-    // The service's own limit: said so, and not kept.
-    LookupResult result;
-    result.outcome = Outcome::RateLimited;
-    result.detail = QStringLiteral("every worker busy and the queue full");
-    result.ownLimit = true;
-    m_registries.politeness().release(run.get());
-    finish(*run, result, false);
-}
-
-void WhoisService::lookUp(const std::shared_ptr<Run>& run)
-{
-    for (;;) {
-        try {
-            const LookupResult result = m_registries.lookUp(run->domain, run->deadline);
-            m_registries.politeness().release(run.get());
-            return finish(*run, result);
-        } catch (const Parked&) { }
-        {
-            // Resumed while this run was on its way out: run again at once.
-            const std::lock_guard lock(run->mutex);
-            if (run->again) {
-                run->again = false;
-                continue;
-            }
-            run->running = false;
-        }
-        // Waits in a server's queue, holding no worker.
-        m_registries.politeness().release(run.get());
-        return;
+    if (m_stopping)
+        return refused(Failure::Stopping);
+    if (++m_underWay > limits::kMostLookups) {
+        --m_underWay;
+        return refused(Failure::OwnLimit);
+    }
+    const LookupRequest request {*domain, client, m_settings.registries.now() + m_settings.budget};
+    // Counted from here, so that stopping waits for a look-up still waiting to begin.
+    const auto counted = std::make_shared<TaskCounter::Guard>(m_tasks);
+    const bool begun = m_pool.begin(
+        [this, run, request, counted] {
+            m_registries.start(request, [this, run, counted](const LookupResult& result) {
+                --m_underWay;
+                finish(*run, result);
+            });
+        },
+        m_settings.queueLimit);
+    if (!begun) {
+        --m_underWay;
+        refused(m_stopping ? Failure::Stopping : Failure::Busy);
     }
 }
 
@@ -203,7 +163,7 @@ void WhoisService::finish(const Run& run, const LookupResult& result, bool asked
     Reply reply = whoisPage(run.domain, result);
     const bool own = failed && result.ownLimit;
     if (own)
-        reply.maxAgeSeconds = int(kOwnFailureLife.count());
+        reply.maxAgeSeconds = int(limits::kOwnFailureLife.count());
     const bool keep = result.outcome != Outcome::NotADomain && !own;
     const auto page = std::make_shared<const Reply>(std::move(reply));
     m_cache.finish(run.domain, page, seconds(keep ? page->maxAgeSeconds : 0));

@@ -34,7 +34,6 @@ private slots:
     void lookUps_data();
     void lookUps();
     void bootstrapKept();
-    void bootstrapClockStep();
     void cache();
     void limits_data();
     void limits();
@@ -121,30 +120,6 @@ void TestServiceRdap::bootstrapKept()
     QTRY_COMPARE(upstream.rdap.asked("/dns.json"), 2);
     QCOMPARE(ask(later, "example-shop.com").status, 200L);
     QVERIFY(upstream.whois.targets().empty()); // over RDAP: the old copy still serves
-}
-
-// The bootstrap's clock passes the time for another try while a fetch is under way, as a wall
-// clock stepping would: a look-up then waits for that fetch, and none is started beside it.
-void TestServiceRdap::bootstrapClockStep()
-{
-    std::atomic<int> ahead {0};
-    FakeRegistries upstream;
-    FakeServer::Response dns {200, bootstrapFor('"' + upstream.rdap.base().toUtf8() + "/rdap/\"")};
-    dns.onRequest = [&ahead] {
-        ahead = 11 * 60;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    };
-    upstream.rdap.route("/dns.json", dns);
-    RdapBootstrap bootstrap(upstream.rdap.base() + "/dns.json", upstream.cache.path(), true,
-        [&ahead] { return Clock::now() + std::chrono::seconds(ahead); });
-    const auto servers = [&bootstrap] {
-        return bootstrap.serversFor("org", Clock::now() + std::chrono::seconds(5)).size();
-    };
-    std::thread first(servers);
-    QTRY_COMPARE(ahead.load(), 11 * 60);
-    QCOMPARE(servers(), qsizetype(1));
-    first.join();
-    QCOMPARE(upstream.rdap.targets().size(), size_t(1));
 }
 
 // Clients asking at once share one upstream look-up; its page then answers the same registrable

@@ -7,7 +7,7 @@
 #include "service/lookup/answercache.h"
 #include "service/names/domainname.h"
 #include "service/http/page.h"
-#include "service/net/upstream.h"
+#include "service/net/addresspolicy.h"
 #include "service/reading/whoistext.h"
 #include "support/fakeserver.h"
 

@@ -4,7 +4,7 @@
 DEPS=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libxcb1-dev
-    libcurl4-openssl-dev libsqlite3-dev libmicrohttpd-dev libidn2-dev libpsl-dev publicsuffix
+    libcurl4-openssl-dev libc-ares-dev libsqlite3-dev libmicrohttpd-dev libidn2-dev libpsl-dev publicsuffix
     libicu-dev
     libbenchmark-dev
     fonts-wqy-zenhei

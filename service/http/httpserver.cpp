@@ -8,6 +8,8 @@
 
 #include <QStringList>
 
+#include "service/net/addresspolicy.h"
+
 #include <microhttpd.h>
 
 using namespace std::chrono;
@@ -69,6 +71,19 @@ MHD_Result queue(MHD_Connection* connection, const Sent& sent)
     return queued;
 }
 
+// The path of a request target: HTTP/1.1 servers take the absolute form too (RFC 9112 3.2.2),
+// "http://host:port/path", as a proxy would send it.
+QByteArray originForm(const char* target)
+{
+    const QByteArray path(target);
+    const qsizetype scheme = path.indexOf("://");
+    if (scheme <= 0
+        || !(path.left(scheme).toLower() == "http" || path.left(scheme).toLower() == "https"))
+        return path;
+    const qsizetype slash = path.indexOf('/', scheme + 3);
+    return slash < 0 ? QByteArray("/") : path.mid(slash);
+}
+
 HttpServer::Connection* connectionOf(MHD_Connection* connection)
 {
     const MHD_ConnectionInfo* info
@@ -121,7 +136,7 @@ MHD_Result answer(void* server, MHD_Connection* connection, const char* url, con
         exchange->started = true;
         HttpServer::Connection* kept = connectionOf(connection);
         http->receiving(kept, false);
-        HttpRequest request {method, url, {}, {}};
+        HttpRequest request {method, originForm(url), {}, {}};
         MHD_get_connection_values_n(
             connection, MHD_GET_ARGUMENT_KIND, collectArgument, &request.query);
         request.client = http->client(kept ? kept->peer : QHostAddress(),
@@ -201,7 +216,7 @@ bool HttpServer::admit(const QHostAddress& peer)
         != m_limits.trustedProxies.end())
         return true;
     const bool crowded = m_connections.size() >= m_limits.connections / 4 * 3;
-    return m_perPeer.value(peer)
+    return m_perClient.value(clientOf(peer))
         < (crowded ? std::max(1u, m_limits.perClient / 8) : m_limits.perClient);
 }
 
@@ -209,15 +224,16 @@ void HttpServer::opened(Connection* connection)
 {
     const std::lock_guard lock(m_mutex);
     m_connections.insert(connection);
-    ++m_perPeer[connection->peer];
+    ++m_perClient[clientOf(connection->peer)];
 }
 
 void HttpServer::closed(Connection* connection)
 {
     const std::lock_guard lock(m_mutex);
     m_connections.erase(connection);
-    if (--m_perPeer[connection->peer] == 0)
-        m_perPeer.remove(connection->peer);
+    const QString client = clientOf(connection->peer);
+    if (--m_perClient[client] == 0)
+        m_perClient.remove(client);
 }
 
 void HttpServer::receiving(Connection* connection, bool receiving)
@@ -261,7 +277,7 @@ QString HttpServer::client(const QHostAddress& peer, const char* forwarded) cons
             client = named;
         }
     }
-    return client.toString();
+    return clientOf(client);
 }
 
 void HttpServer::reap()

@@ -12,7 +12,8 @@
 #include <QHash>
 
 #include "service/http/reply.h"
-#include "service/net/upstream.h"
+#include "service/limits.h"
+#include "service/net/network.h"
 
 struct MHD_Daemon;
 
@@ -21,22 +22,20 @@ struct HttpRequest
     QByteArray method;
     QByteArray path; // percent-decoded
     QHash<QByteArray, QByteArray> query; // percent-decoded values
-    QString client; // the peer's address, or the one a trusted proxy forwarded
+    QString client; // the peer's client (clientOf), or the one a trusted proxy forwarded
 };
 
 using HttpHandler = std::function<void(const HttpRequest&, Respond)>;
 
 struct HttpLimits
 {
-    unsigned connections = 4000; // open at once; more wait in the listen queue
-    // Open at once from one address, but for trusted proxies; once three quarters of all
-    // connections are taken, an eighth of it, so that room stays for others.
-    unsigned perClient = 64;
-    unsigned idleSeconds = 30; // a connection that sends nothing for this long is closed
-    // To send a whole request, from connecting or from the previous answer, however steadily.
-    unsigned requestSeconds = 10;
-    size_t requestBytes = 16 * 1024; // request line and headers together
-    unsigned threads = 2; // event loops; look-ups never run on them
+    unsigned connections = limits::kConnections;
+    // Open at once from one client (an IPv4 address, an IPv6 /64), but for trusted proxies.
+    unsigned perClient = limits::kConnectionsPerClient;
+    unsigned idleSeconds = limits::kIdleSeconds;
+    unsigned requestSeconds = limits::kRequestSeconds;
+    size_t requestBytes = limits::kRequestBytes;
+    unsigned threads = limits::kHttpThreads;
     // Proxies whose X-Forwarded-For names the client; any other peer is the client itself.
     std::vector<QHostAddress> trustedProxies;
 };
@@ -74,7 +73,7 @@ private:
     quint16 m_port = 0;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    QHash<QHostAddress, unsigned> m_perPeer; // open connections by peer
+    QHash<QString, unsigned> m_perClient; // open connections by client
     std::set<Connection*> m_connections;
     unsigned m_exchanges = 0; // requests in, not yet answered and sent
     bool m_stopping = false;

@@ -6,7 +6,7 @@
 
 #include <QByteArray>
 
-#include "service/net/upstream.h"
+#include "service/net/network.h"
 
 // An answer of the service, as the HTTP layer sends it.
 struct Reply

@@ -8,9 +8,7 @@
 #include <QString>
 
 #include "service/http/reply.h"
-
-// What the kept pages may take by default, counted in page and name bytes.
-constexpr qint64 kDefaultCacheBytes = 64 * 1024 * 1024;
+#include "service/limits.h"
 
 // Whois pages shared by every client: a domain's page is kept while fresh, and any number of
 // clients asking for the same domain at once cause one upstream look-up. The pages kept take at
@@ -21,7 +19,7 @@ public:
     enum class Claim { Hit, Joined, Lead };
 
     explicit AnswerCache(std::function<Clock::time_point()> now = Clock::now,
-        qint64 limitBytes = kDefaultCacheBytes);
+        qint64 limitBytes = limits::kDefaultCacheBytes);
 
     // Hit: *hit is the kept page, to be sent at once. Joined: respond is called when the look-up
     // under way ends. Lead: nothing is under way; the caller looks the domain up and calls

@@ -1,6 +1,9 @@
 #include "workpool.h"
 
-WorkPool::WorkPool(int threads, int queueLimit) : m_queueLimit(size_t(queueLimit))
+#include <cstdio>
+#include <exception>
+
+WorkPool::WorkPool(int threads)
 {
     for (int i = 0; i < threads; ++i)
         m_threads.emplace_back(&WorkPool::work, this);
@@ -11,13 +14,29 @@ WorkPool::~WorkPool()
     stop();
 }
 
-bool WorkPool::submit(Job job)
+void WorkPool::post(std::function<void()> job)
 {
     {
         const std::lock_guard lock(m_mutex);
-        if (m_stopping || m_queue.size() >= m_queueLimit)
-            return false;
         m_queue.push_back(std::move(job));
+    }
+    m_ready.notify_one();
+}
+
+bool WorkPool::begin(std::function<void()> job, int queueLimit)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_stopping || m_threads.empty() || m_waitingToBegin >= queueLimit)
+            return false;
+        ++m_waitingToBegin;
+        m_queue.push_back([this, job = std::move(job)] {
+            {
+                const std::lock_guard lock(m_mutex);
+                --m_waitingToBegin;
+            }
+            job();
+        });
     }
     m_ready.notify_one();
     return true;
@@ -25,17 +44,13 @@ bool WorkPool::submit(Job job)
 
 void WorkPool::stop()
 {
-    std::deque<Job> waiting;
     {
         const std::lock_guard lock(m_mutex);
         if (m_stopping)
             return;
         m_stopping = true;
-        waiting.swap(m_queue);
     }
     m_ready.notify_all();
-    for (Job& job : waiting)
-        job.cancel();
     for (std::thread& thread : m_threads)
         thread.join();
 }
@@ -43,7 +58,7 @@ void WorkPool::stop()
 void WorkPool::work()
 {
     for (;;) {
-        Job job;
+        std::function<void()> job;
         {
             std::unique_lock lock(m_mutex);
             m_ready.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
@@ -52,6 +67,13 @@ void WorkPool::work()
             job = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        job.run();
+        // One look-up's fault is that look-up's alone.
+        try {
+            job();
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "domain-whois-service: a job failed: %s\n", error.what());
+        } catch (...) {
+            std::fputs("domain-whois-service: a job failed\n", stderr);
+        }
     }
 }

@@ -7,34 +7,32 @@
 #include <thread>
 #include <vector>
 
-// A fixed number of threads for look-ups, with a bounded queue in front: when every thread is
-// busy and the queue is full, work is refused at once rather than left to wait past its budget.
-class WorkPool
+#include "service/lookup/task.h"
+
+// The threads look-ups run on. They only compute: a look-up that waits gives its thread back and
+// is posted here again once what it awaits is ready. New look-ups enter through begin(), which
+// refuses when too many already wait to begin; resumptions are never refused.
+class WorkPool final : public Executor
 {
 public:
-    struct Job
-    {
-        std::function<void()> run;
-        std::function<void()> cancel; // called instead of run when the pool stops first
-    };
-
-    WorkPool(int threads, int queueLimit);
-    ~WorkPool();
+    explicit WorkPool(int threads);
+    ~WorkPool() override;
     WorkPool(const WorkPool&) = delete;
     WorkPool& operator=(const WorkPool&) = delete;
 
-    // False when the queue is full or the pool has stopped; the job is then not taken.
-    bool submit(Job job);
-    // Cancels what waits, lets what runs finish, and joins the threads.
+    void post(std::function<void()> job) override;
+    // False when queueLimit new look-ups already wait, or the pool stops.
+    bool begin(std::function<void()> job, int queueLimit);
+    // Runs what is queued, then joins the threads.
     void stop();
 
 private:
     void work();
 
-    const size_t m_queueLimit;
     std::mutex m_mutex;
     std::condition_variable m_ready;
-    std::deque<Job> m_queue;
+    std::deque<std::function<void()>> m_queue;
+    int m_waitingToBegin = 0;
     bool m_stopping = false;
     std::vector<std::thread> m_threads;
 };

@@ -33,13 +33,18 @@ RegistrySettings FakeRegistries::settings()
     settings.ianaHost = "127.0.0.2";
     settings.ianaPort = iana.port();
     settings.allowLoopback = true;
-    settings.resolve = [this](const QString& host, quint16, Deadline) -> std::vector<Endpoint> {
+    settings.hosts = [this](const QString& host, quint16) -> std::optional<std::vector<Endpoint>> {
         if (const auto moved = addresses.find(host); moved != addresses.end())
             return moved->second;
         if (host == "127.0.0.2" || host == "127.0.0.1")
-            return {{QHostAddress(host), (host == "127.0.0.2" ? iana : elsewhere).port()}};
-        const bool isSlow = host == "whois.slow.test";
-        return {{QHostAddress(isSlow ? "127.0.0.4" : "127.0.0.3"), (isSlow ? slow : whois).port()}};
+            return {{{QHostAddress(host), (host == "127.0.0.2" ? iana : elsewhere).port()}}};
+        // Other addresses are what they say; names under dns.test are left to DNS, which a test
+        // may point at a fake.
+        if (!QHostAddress(host).isNull() || host.endsWith(".dns.test"))
+            return std::nullopt;
+        const bool isSlow = host.endsWith("slow.test");
+        return {
+            {{QHostAddress(isSlow ? "127.0.0.4" : "127.0.0.3"), (isSlow ? slow : whois).port()}}};
     };
     settings.now = [this] { return Clock::now() + std::chrono::seconds(clockAhead); };
     return settings;
