@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "service/reading/dates.h"
 #include "service/reading/record.h"
 
 // What differs between registries beyond the common vocabulary of whois answers, which every
@@ -47,12 +48,6 @@ WhoisReading readWhoisAnswer(
 // A registry's or registrar's answer for domain as its server sent it.
 WhoisReading readAnswerFrom(const QString& server, const QString& domain, const QByteArray& bytes);
 
-// A date as a registry writes it (ISO 8601 and RFC 3339, yyyymmdd, dd.mm.yyyy, month names,
-// ordinals; Z, offsets and zone names); zoned by the registry's documented zone when it names
-// none. Invalid when it holds no date with a day.
-// monthBeforeDay: the registry writes nn/nn/yyyy month first.
-RecordDate parseWhoisDate(const QString& text, std::optional<int> registryOffsetMinutes = {},
-    bool monthBeforeDay = false);
 // Whether a registrant value stands for "not public" ("REDACTED FOR PRIVACY" and the like).
 bool isWithheld(const QString& value);
 // An e-mail address, and nothing else ("Select Request Email Form at …" is not one).
