@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include <QByteArray>
 #include <QString>
@@ -10,14 +11,17 @@
 #include "service/reading/record.h"
 
 // What differs between registries beyond the common vocabulary of whois answers, which every
-// answer is read by: the zone of times written without one, where the registry documents it.
+// answer is read by: one row a registry, found by its server (or, for the zone of its times, by
+// the TLDs it serves).
 struct WhoisFormat
 {
     const char* name;
     QStringList servers; // whois hosts that answer in it
     QStringList tlds; // and the TLDs they serve, for a server known by another name
-    std::optional<int> utcOffsetMinutes;
+    std::optional<int> utcOffsetMinutes; // of times written without a zone, where documented
     bool monthBeforeDay = false; // writes nn/nn/yyyy month first
+    const char* query = "%1"; // what is sent; %1: the domain
+    const char* charset = nullptr; // of answers that are not UTF-8
 };
 
 // The format of a registry's answers, by its server or else its TLD; the generic one (the first)
