@@ -108,3 +108,8 @@ RecordDate parseWhoisDate(
         return {written, false};
     return {written.addSecs(-qint64(*offset) * 60), true};
 }
+
+RecordDate parseRdapDate(const QString& text)
+{
+    return parseWhoisDate(text, 0);
+}

@@ -12,3 +12,5 @@
 // monthBeforeDay: the registry writes nn/nn/yyyy month first.
 RecordDate parseWhoisDate(const QString& text, std::optional<int> registryOffsetMinutes = {},
     bool monthBeforeDay = false);
+// An RDAP event date (RFC 3339), which is UTC when it names no zone.
+RecordDate parseRdapDate(const QString& text);

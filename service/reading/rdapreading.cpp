@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "service/reading/dates.h"
 #include "service/reading/whoistext.h"
 
 namespace {
@@ -50,9 +51,8 @@ RdapReading readRdapDomain(const QByteArray& json)
     DomainRecord& record = reading.record;
     for (const QJsonValue& event : domain.value(QLatin1String("events")).toArray()) {
         const QString action = event.toObject().value(QLatin1String("eventAction")).toString();
-        // RFC 3339 states the zone; a date without one is shown as written.
         const RecordDate date
-            = parseWhoisDate(event.toObject().value(QLatin1String("eventDate")).toString());
+            = parseRdapDate(event.toObject().value(QLatin1String("eventDate")).toString());
         if (action == QLatin1String("registration"))
             record.created = date;
         else if (action == QLatin1String("expiration"))
