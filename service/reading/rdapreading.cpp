@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
 #include "service/reading/dates.h"
 #include "service/reading/whoistext.h"
@@ -59,14 +60,15 @@ RdapReading readRdapDomain(const QByteArray& json)
             record.expires = date;
     }
     // RFC 9537: what the server says it has redacted is not public, whatever stands in its place.
-    QStringList redacted;
+    // A set: every registrant entity is matched against them, and either may number thousands.
+    QSet<QString> redacted;
     for (const QJsonValue& entry : domain.value(QLatin1String("redacted")).toArray())
-        redacted << entry.toObject()
-                        .value(QLatin1String("name"))
-                        .toObject()
-                        .value(QLatin1String("type"))
-                        .toString()
-                        .toLower();
+        redacted.insert(entry.toObject()
+                            .value(QLatin1String("name"))
+                            .toObject()
+                            .value(QLatin1String("type"))
+                            .toString()
+                            .toLower());
     const auto shown = [&redacted](const QString& value, const char* type) {
         return value.isEmpty() || isWithheld(value) || redacted.contains(QLatin1String(type))
             ? QString()
