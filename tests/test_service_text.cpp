@@ -8,6 +8,7 @@
 #include "service/names/domainname.h"
 #include "service/http/page.h"
 #include "service/net/upstream.h"
+#include "service/reading/rdapreading.h"
 #include "service/reading/whoistext.h"
 #include "support/fakeserver.h"
 
@@ -20,6 +21,8 @@ private slots:
     void typedBytes();
     void dates_data();
     void dates();
+    void nameServersBounded_data();
+    void nameServersBounded();
     void addresses_data();
     void addresses();
     void page_data();
@@ -70,6 +73,29 @@ void TestServiceText::dates()
     result.record.created
         = parseWhoisDate(text, zone.isEmpty() ? std::nullopt : std::optional(zone.toInt()));
     QCOMPARE(intendedFacts(result).bdate, shown.isEmpty() ? QString(" ") : shown);
+}
+
+// An answer listing 40,000 name servers keeps a domain's handful, over RDAP as over port 43.
+void TestServiceText::nameServersBounded_data()
+{
+    QTest::addColumn<bool>("rdap");
+    QTest::newRow("port 43") << false;
+    QTest::newRow("RDAP") << true;
+}
+
+void TestServiceText::nameServersBounded()
+{
+    QFETCH(bool, rdap);
+    QByteArray text, json;
+    for (int i = 0; i < 40000; ++i) {
+        const QByteArray host = "ns" + QByteArray::number(i) + ".example.com";
+        text += "Name Server: " + host + "\n";
+        json += (i ? R"(,{"ldhName":")" : R"({"ldhName":")") + host + R"("})";
+    }
+    const DomainRecord record = rdap
+        ? readRdapDomain(R"({"objectClassName":"domain","nameservers":[)" + json + "]}").record
+        : readAnswerFrom("whois.example.test", "example.com", text).record;
+    QCOMPARE(record.nameServers.size(), kMostNameServers);
 }
 
 void TestServiceText::addresses_data()

@@ -96,8 +96,10 @@ RdapReading readRdapDomain(const QByteArray& json)
         }
     }
     for (const QJsonValue& server : domain.value(QLatin1String("nameservers")).toArray()) {
+        if (record.nameServers.size() == kMostNameServers)
+            break;
         const QString name = server.toObject().value(QLatin1String("ldhName")).toString().toLower();
-        if (!name.isEmpty())
+        if (!name.isEmpty() && !record.nameServers.contains(name))
             record.nameServers << name;
     }
     for (const QJsonValue& value : domain.value(QLatin1String("links")).toArray()) {
