@@ -27,8 +27,9 @@ const Words kRegistrantEmailKeys
 const Words kRegistrantHandleKeys
     = {"holder c", "owner c", "registrant c", "registrant handle", "holder handle", "registrant id",
         "registrant contact id", "registrant contact", "domain holder handle"};
+// A registrar's line never names an object of the answer: the registrar's handle is the value.
 const Words kHandleKeys = {"nic hdl", "nic hdl br", "handle", "contact", "contactid", "contact id",
-    "nic handle", "id", "registrar", "norid handle"};
+    "nic handle", "id", "norid handle"};
 const Words kEmailKeys = {"email", "e mail", "email address", "contact email", "mail"};
 const Words kCreatedKeys = {"creation date", "created", "created on", "created date", "registered",
     "registered on", "registration date", "registration time", "registered date",
@@ -82,7 +83,7 @@ const QStringList organisations = {"organization", "organisation", "org", "compa
 const QStringList handleEmails = {"e mail", "email", "email address"};
 const QStringList ownNames = {"name", "organization", "organisation", "descr"};
 const Words domainParagraphOnly = {"org", "person"};
-const Words looseHandles = {"registrar", "contact"};
+const Words looseHandles = {"contact"};
 const QStringList otherContacts = {"admin", "tech", "contact"};
 const Words topContactNames = {"contact name"};
 const Words topContactEmails = {"contact email"};
