@@ -10,13 +10,17 @@ QRegularExpression anyOf(const QStringList& phrases)
     return QRegularExpression(phrases.join(u'|'), QRegularExpression::CaseInsensitiveOption);
 }
 
+// Each set holds a fact's labels in English, then in the other languages registries write.
 const Words kRegistrarKeys = {"registrar", "sponsoring registrar", "registrar name",
     "registrar organization", "registrar organisation", "authorized agency",
     "registration service provider", "registrar of record", "注册商", "注册服务机构",
-    "所属注册服务机构", "sponsoring registrar name", "current registar", "current registrar"};
+    "所属注册服务机构", "sponsoring registrar name", "current registar", "current registrar",
+    "registered by", "registrador", "agente registrador", "bureau d'enregistrement", "registraire"};
 const Words kRegistrantKeys = {"registrant name", "registrant", "holder name", "holder",
     "owner name", "owner", "domain holder", "domain owner", "registrant person", "person",
-    "registrant's name", "titular", "所有者", "注册人", "域名持有者", "注册者"};
+    "registrant's name", "titular", "所有者", "注册人", "域名持有者", "注册者", "registered for",
+    "registrante", "titular del dominio", "titulaire", "propietario", "proprietário", "titolare",
+    "inhaber", "houder"};
 const Words kRegistrantContactKeys = {"registrant contact name", "registrant contact"};
 const Words kRegistrantOrgKeys
     = {"registrant organization", "registrant organisation", "registrant org", "registrant company",
@@ -37,18 +41,27 @@ const Words kCreatedKeys = {"creation date", "created", "created on", "created d
     "first registration date", "commencement date", "domain name commencement date", "activated",
     "registration", "created at", "date created", "domain record activated", "creation",
     "registered at", "注册时间", "注册日期", "登録年月日", "domain create date",
-    "domain dateregistered", "domain registered", "acivated"};
+    "domain dateregistered", "domain registered", "acivated", "entry created", "assigned",
+    "fecha de creacion", "fecha de creación", "fecha de registro", "fecha de alta",
+    "fecha de activacion", "fecha de activación", "creado", "registrado", "date de creation",
+    "date de création", "date d'enregistrement", "créé le", "data de criacao", "data de criação",
+    "data de registo", "data de registro", "criado", "criado em", "data di creazione",
+    "data di registrazione", "registrierungsdatum", "registratiedatum"};
 const Words kExpiresKeys = {"registry expiry date", "registrar registration expiration date",
     "expiration date", "expiry date", "expiry", "expires", "expires on", "expire", "expire date",
     "expiration time", "paid till", "valid until", "validity", "renewal date", "record expires on",
     "domain expires", "expiration", "expires at", "date expires", "domain expiration date",
     "expiry time", "过期时间", "到期时间", "到期日期", "有効期限", "valid date",
-    "domain datebilleduntil", "record will expire on"};
+    "domain datebilleduntil", "record will expire on", "exp date", "fecha de expiracion",
+    "fecha de expiración", "fecha de vencimiento", "vencimiento", "fecha de corte", "expira",
+    "date d'expiration", "expire le", "data de expiracao", "data de expiração", "data de validade",
+    "validade", "data di scadenza", "scadenza", "ablaufdatum", "verloopdatum"};
 const Words kNameServerKeys = {"name server", "nameserver", "nserver", "name servers",
     "nameservers", "dns", "hostname", "host name", "domain nameservers", "ns", "dns name"};
 const Words kStatusKeys = {"status", "domain status", "state", "registration status", "epp status",
     "query status", "statut"};
-const Words kDomainKeys = {"domain", "domain name", "domainname"};
+const Words kDomainKeys = {"domain", "domain name", "domainname", "dominio", "domínio", "domaine",
+    "nom de domaine", "nombre de dominio"};
 const Words kReferralKeys = {"registrar whois server", "whois server"};
 const Words kObjectKeys = {"server name", "domain name", "domain"};
 
@@ -79,7 +92,8 @@ namespace words {
 const QStringList names = {"name", "personname", "person", "contact", "contact name", "full name",
     "registrant name", "nombre"};
 const QStringList organisations = {"organization", "organisation", "org", "company", "company name",
-    "company english name", "registrant organization", "organization name"};
+    "company english name", "registrant organization", "organization name", "organizacion",
+    "organización", "organização"};
 const QStringList handleEmails = {"e mail", "email", "email address"};
 const QStringList ownNames = {"name", "organization", "organisation", "descr"};
 const Words domainParagraphOnly = {"org", "person"};
@@ -100,13 +114,15 @@ const Words fieldWords = {"url", "id", "email", "mail", "phone", "fax", "ext", "
 const Words registrantBlocks = {"registrant", "holder", "owner", "domain holder",
     "holder of domain name", "registrant contact information", "registrant contact",
     "registrant information", "domain owner", "owner contact", "holder contact",
-    "organization using domain name", "titular", "contact information", "registrant details"};
+    "organization using domain name", "titular", "contact information", "registrant details",
+    "registrante", "titulaire", "propietario", "titular del dominio"};
 const Words registrarBlocks = {"registrar", "registrar information", "sponsoring registrar",
     "registrar details", "registrar contact", "domain managers"};
 const QStringList contactBlockWords
     = {"registrant", "holder", "owner", "registrar", "contact", "admin", "tech", "billing"};
 const QStringList nameServerBlockWords = {"name server", "nameserver"};
-const Words nameServerBlocks = {"dns"};
+const Words nameServerBlocks = {"dns", "servidores de dominio", "servidores de nombres",
+    "servidores de nomes", "serveurs de noms"};
 
 const QRegularExpression rateLimited = anyOf(
     {"limit exceeded", "exceeded the maximum", "queries exceeded", "allowed queries", "query rate",

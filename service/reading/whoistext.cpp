@@ -241,10 +241,13 @@ bool isComment(QStringView line)
         || line.startsWith(QLatin1String("[ "));
 }
 
-// A line that names a block without a colon: "Registrant", "Technical Contacts".
+// A line that names a block without a colon: "Registrant", "Technical Contacts", "Registrante
+// (Registrant)".
 bool looksLikeHeader(QStringView line)
 {
-    return line.size() <= 40 && line[0].isLetter() && line.count(u' ') <= 4
+    if (const qsizetype gloss = line.lastIndexOf(u'('); gloss > 0 && line.endsWith(u')'))
+        line = line.left(gloss).trimmed();
+    return !line.isEmpty() && line.size() <= 40 && line[0].isLetter() && line.count(u' ') <= 4
         && line.back().isLetter() && !line.contains(u'@') && !line.contains(u'.');
 }
 
@@ -313,6 +316,9 @@ Parsed parse(const QString& text)
     int sectionIndent = -1;
     bool sectionHasKeys = false;
     bool sectionEmpty = true; // no line read under the header yet
+    // A block named by a field ("Renewal date:", "Registrar:") has that field's value on its first
+    // line.
+    QString valueKey;
     int paragraph = 0;
     QString paragraphText;
     const auto endParagraph = [&] {
@@ -323,7 +329,8 @@ Parsed parse(const QString& text)
         }
         ++paragraph;
     };
-    const auto openBlock = [&](int kind, int indent) {
+    const auto openBlock = [&](const QString& name, int kind, int indent) {
+        valueKey = rolesOf(name) ? name : QString();
         section = kind;
         sectionIndent = indent;
         sectionHasKeys = false;
@@ -369,10 +376,11 @@ Parsed parse(const QString& text)
                         && !words::fieldWords.contains(lastWord));
             }
             if (header && !inside)
-                openBlock(blockKind(key), line.indent);
+                openBlock(key, blockKind(key), line.indent);
             continue;
         }
         if (line.field) {
+            valueKey.clear();
             parsed.entries.push_back(
                 {section, line.field->first, cleaned(line.field->second), paragraph});
             sectionEmpty = false;
@@ -382,11 +390,14 @@ Parsed parse(const QString& text)
         const bool flatBlockGoesOn = section && line.indent == sectionIndent;
         if (looksLikeHeader(line.text) && !inside && (!flatBlockGoesOn || sectionHasKeys)
             && following && (following->field || following->indent > line.indent)) {
-            openBlock(blockKind(normalisedKey(line.text)) | Other, line.indent);
+            const QString name = normalisedKey(line.text);
+            openBlock(name, blockKind(name) | Other, line.indent);
             continue;
         }
-        if (section)
-            parsed.entries.push_back({section, {}, cleaned(line.text.toString()), paragraph});
+        if (section) {
+            parsed.entries.push_back(
+                {section, std::exchange(valueKey, {}), cleaned(line.text.toString()), paragraph});
+        }
         sectionEmpty = false;
     }
     endParagraph();
