@@ -23,6 +23,8 @@ private slots:
     void dates();
     void nameServersBounded_data();
     void nameServersBounded();
+    void referrals_data();
+    void referrals();
     void addresses_data();
     void addresses();
     void page_data();
@@ -96,6 +98,22 @@ void TestServiceText::nameServersBounded()
         ? readRdapDomain(R"({"objectClassName":"domain","nameservers":[)" + json + "]}").record
         : readAnswerFrom("whois.example.test", "example.com", text).record;
     QCOMPARE(record.nameServers.size(), kMostNameServers);
+}
+
+void TestServiceText::referrals_data()
+{
+    QTest::addColumn<QString>("line"); // of a thin registry's answer
+    QTest::addColumn<QString>("server"); // the registrar's whois server it names
+    for (const QStringList& row : tableOf("referrals.tsv"))
+        QTest::newRow(qPrintable(row[0])) << row[0] << row[1];
+}
+
+void TestServiceText::referrals()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, server);
+    const QByteArray answer = "Domain Name: example.com\n" + line.toUtf8() + "\n";
+    QCOMPARE(readAnswerFrom("whois.example.test", "example.com", answer).referral, server);
 }
 
 void TestServiceText::addresses_data()

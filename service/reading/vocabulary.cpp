@@ -62,7 +62,8 @@ const Words kStatusKeys = {"status", "domain status", "state", "registration sta
     "query status", "statut"};
 const Words kDomainKeys = {"domain", "domain name", "domainname", "dominio", "domínio", "domaine",
     "nom de domaine", "nombre de dominio"};
-const Words kReferralKeys = {"registrar whois server", "whois server"};
+const Words kReferralKeys = {"registrar whois server", "whois server", "registrar whois",
+    "referral whois server", "referralserver", "referral server"};
 const Words kObjectKeys = {"server name", "domain name", "domain"};
 
 } // namespace

@@ -154,6 +154,16 @@ QString deobfuscated(QString value)
     return value.replace(at, QStringLiteral("@"));
 }
 
+// The host of a registrar's whois server as registries name it: "whois.example.com",
+// "whois://whois.example.com", "http://whois.example.com/ (port 43)".
+QString referralHost(const QString& value)
+{
+    QStringView host = QStringView(value).left(value.indexOf(u' '));
+    if (const qsizetype scheme = host.indexOf(QLatin1String("://")); scheme >= 0)
+        host = host.mid(scheme + 3);
+    return host.left(host.indexOf(u'/')).toString();
+}
+
 // What a block holds, by its header; bits.
 enum BlockKind { Registrant = 1, Registrar = 2, Contact = 4, NameServers = 8, Other = 16 };
 
@@ -477,7 +487,7 @@ public:
         r.nameServers = nameServers();
         reading.lacksRegistrant = !statesRegistrant();
         reading.referral
-            = first([](const Entry& e) { return e.roles & ReferralKey; }).section(u' ', 0, 0);
+            = referralHost(first([](const Entry& e) { return e.roles & ReferralKey; }));
         reading.outcome = outcome(r);
         if (reading.outcome != Outcome::Registered)
             r = {}; // a reserved or free name's stray fields are no domain's facts
