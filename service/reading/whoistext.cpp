@@ -718,12 +718,15 @@ private:
 
     Outcome outcome(const DomainRecord& r) const
     {
+        // A record with a registrar and dates is held, whatever word of it resembles a
+        // reservation ("Status: RESERVED" of a registry's own name).
+        const bool held = !r.registrar.isEmpty() && (r.created.isValid() || r.expires.isValid());
         bool active = false;
         for (const Entry& entry : m_parsed.entries) {
             if (!(entry.roles & StatusKey) || entry.value.isEmpty() || (entry.block & Contact))
                 continue;
             const QString status = entry.value.toLower();
-            if (containsAny(status, words::reservedStatus))
+            if (!held && containsAny(status, words::reservedStatus))
                 return Outcome::Reserved;
             if (containsAny(status, words::freeStatus) || containsAny(status, words::notFound))
                 return Outcome::NotRegistered;
