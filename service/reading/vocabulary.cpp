@@ -91,10 +91,10 @@ quint32 rolesOf(const QString& key)
 namespace words {
 
 const QStringList names = {"name", "personname", "person", "contact", "contact name", "full name",
-    "registrant name", "nombre"};
+    "registrant name", "nombre", "role"};
 const QStringList organisations = {"organization", "organisation", "org", "company", "company name",
     "company english name", "registrant organization", "organization name", "organizacion",
-    "organización", "organização"};
+    "organización", "organização", "organisation name"};
 const QStringList handleEmails = {"e mail", "email", "email address"};
 const QStringList ownNames = {"name", "organization", "organisation", "descr"};
 const Words domainParagraphOnly = {"org", "person"};
@@ -117,6 +117,8 @@ const Words registrantBlocks = {"registrant", "holder", "owner", "domain holder"
     "registrant information", "domain owner", "owner contact", "holder contact",
     "organization using domain name", "titular", "contact information", "registrant details",
     "registrante", "titulaire", "propietario", "titular del dominio"};
+const Words registrantBlockWords
+    = {"registrant", "holder", "owner", "titular", "titulaire", "registrante"};
 const Words registrarBlocks = {"registrar", "registrar information", "sponsoring registrar",
     "registrar details", "registrar contact", "domain managers"};
 const QStringList contactBlockWords

@@ -69,6 +69,8 @@ extern const Words fieldWords;
 
 // Block names, by what the block holds.
 extern const Words registrantBlocks;
+extern const Words
+    registrantBlockWords; // a block whose name starts with one ("Registrant Address")
 extern const Words registrarBlocks;
 extern const QStringList contactBlockWords; // a contact's, whose dates are not the domain's
 extern const QStringList nameServerBlockWords;

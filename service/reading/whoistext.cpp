@@ -172,7 +172,8 @@ int blockKind(const QString& name)
     if (name.isEmpty())
         return 0;
     int kind = Other;
-    if (words::registrantBlocks.contains(name))
+    if (words::registrantBlocks.contains(name)
+        || words::registrantBlockWords.contains(name.left(name.indexOf(u' '))))
         kind |= Registrant;
     if (words::registrarBlocks.contains(name))
         kind |= Registrar;
