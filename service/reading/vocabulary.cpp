@@ -130,13 +130,14 @@ const Words nameServerBlocks = {"dns", "servidores de dominio", "servidores de n
 const QRegularExpression rateLimited = anyOf(
     {"limit exceeded", "exceeded the maximum", "queries exceeded", "allowed queries", "query rate",
         "too many", "quota exceeded", "rate limit", "access control limit", "try again later"});
-const QRegularExpression notFound = anyOf({"no match", "not found", "no data found",
-    "no entries found", "no matching record", "no object found", "does not exist",
-    "not been registered", "(?<!not )available for registration", "is not registered",
-    "not registered", "is free", "no information available", "not known", "no found",
-    "nothing found", "does not have any data", "no such domain", "no records matching",
-    "do not have an entry", "object_not_found", "no existe", "returned 0 objects",
-    "is available for", "没有找到", "未注册", "无匹配"});
+const QRegularExpression notFound
+    = anyOf({"no match", "not found", "no data found", "no entries found", "no matching record",
+        "no object found", "does not exist", "not been registered",
+        "(?<!not )available for registration", "is not registered", "not registered", "is free",
+        "no information available", "not known", "no found", "nothing found",
+        "does not have any data", "no such domain", "no records matching", "do not have an entry",
+        "object_not_found", "no existe", "returned 0 objects", "is available for",
+        "no information was found", "is not valid!", "没有找到", "未注册", "无匹配"});
 // "All rights reserved" in a notice reserves no name.
 const QRegularExpression reserved = anyOf({"(?<!rights )reserved", "prohibited", "unassignable",
     "blocked", "cannot be registered", "not available", "restricted", "保留", "禁止"});
