@@ -88,6 +88,19 @@ quint32 rolesOf(const QString& key)
     return key.isEmpty() ? 0 : roles.value(key);
 }
 
+quint32 eventRolesOf(const QString& key, const QString& value)
+{
+    static const Words historyKeys = {"changed"};
+    static const std::pair<const char*, Role> events[] = {{"(assigned)", CreatedKey}};
+    if (!value.endsWith(u')') || !historyKeys.contains(key))
+        return 0;
+    for (const auto& [event, role] : events) {
+        if (value.endsWith(QLatin1String(event), Qt::CaseInsensitive))
+            return role;
+    }
+    return 0;
+}
+
 namespace words {
 
 const QStringList names = {"name", "personname", "person", "contact", "contact name", "full name",
@@ -124,8 +137,8 @@ const Words registrarBlocks = {"registrar", "registrar information", "sponsoring
 const QStringList contactBlockWords
     = {"registrant", "holder", "owner", "registrar", "contact", "admin", "tech", "billing"};
 const QStringList nameServerBlockWords = {"name server", "nameserver"};
-const Words nameServerBlocks = {"dns", "servidores de dominio", "servidores de nombres",
-    "servidores de nomes", "serveurs de noms"};
+const Words nameServerBlocks = {"dns", "servidores de dominio", "servidores de nombre",
+    "servidores de nombres", "servidores de nomes", "serveurs de noms"};
 
 const QRegularExpression rateLimited = anyOf(
     {"limit exceeded", "exceeded the maximum", "queries exceeded", "allowed queries", "query rate",

@@ -38,6 +38,8 @@ enum Role : quint32 {
 
 // The roles of a normalised key; 0 for a key outside the vocabulary.
 quint32 rolesOf(const QString& key);
+// The roles a history line's event gives it: "changed: ... 19960111 (Assigned)" is the creation.
+quint32 eventRolesOf(const QString& key, const QString& value);
 
 namespace words {
 

@@ -194,7 +194,7 @@ struct Entry
     QString key; // normalised; empty for a value line under a header
     QString value;
     int paragraph;
-    quint32 roles = rolesOf(key);
+    quint32 roles = rolesOf(key) | eventRolesOf(key, value);
 };
 
 using KeyValue = std::pair<QString, QString>;
