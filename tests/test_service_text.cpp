@@ -1,5 +1,6 @@
-// The service's pure parts: typed text to a domain, registry dates, which addresses may be
-// reached, and pages that must read back in the program exactly as meant.
+// The service's pure parts: typed text to a domain, registry dates, the name servers and referral
+// an answer yields, which addresses may be reached, and pages that must read back in the program
+// exactly as meant.
 #include <QNetworkInterface>
 #include <QtTest>
 
