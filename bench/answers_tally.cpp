@@ -8,6 +8,7 @@
 
 #include "whoispage/cut.h"
 #include "service/http/page.h"
+#include "service/reading/rdapreading.h"
 #include "service/reading/whoistext.h"
 
 int main(int argc, char** argv)
@@ -26,8 +27,17 @@ int main(int argc, char** argv)
         QFile file(dir + u'/' + row[0]);
         if (row.size() != 9 || !file.open(QIODevice::ReadOnly))
             continue;
-        const WhoisReading reading = readAnswerFrom(row[1], row[2], file.readAll());
-        LookupResult result {reading.outcome, reading.record, {row[1]}, {}};
+        const QByteArray bytes = file.readAll();
+        LookupResult result {Outcome::Unavailable, {}, {row[1]}, {}};
+        if (row[0].endsWith(QLatin1String(".json"))) { // an RDAP answer
+            const RdapReading rdap = readRdapDomain(bytes);
+            result.outcome = rdap.valid ? Outcome::Registered : Outcome::Unavailable;
+            result.record = rdap.record;
+        } else {
+            const WhoisReading reading = readAnswerFrom(row[1], row[2], bytes);
+            result.outcome = reading.outcome;
+            result.record = reading.record;
+        }
         QString page = decodeAnsi(whoisPage(row[2], result).body);
         const WhoisFacts read = readWhoisPage(stripBlanks(page));
         const bool registered = result.outcome == Outcome::Registered;

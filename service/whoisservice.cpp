@@ -151,8 +151,16 @@ void WhoisService::whois(
     }
 }
 
-void WhoisService::finish(const Run& run, const LookupResult& result, bool asked)
+void WhoisService::finish(const Run& run, const LookupResult& heard, bool asked)
 {
+    // A public suffix is asked of its registry, which holds some (gov.uk); one it does not know
+    // either is no domain, and its page is kept as a registry's answer is.
+    LookupResult result = heard;
+    const bool unknownSuffix
+        = heard.outcome == Outcome::NotRegistered && isPublicSuffix(run.domain);
+    if (unknownSuffix)
+        result.outcome = Outcome::NotADomain;
+
     const bool failed
         = result.outcome == Outcome::RateLimited || result.outcome == Outcome::Unavailable;
     m_lookUps += asked ? 1 : 0;
@@ -164,7 +172,7 @@ void WhoisService::finish(const Run& run, const LookupResult& result, bool asked
     const bool own = failed && result.ownLimit;
     if (own)
         reply.maxAgeSeconds = int(limits::kOwnFailureLife.count());
-    const bool keep = result.outcome != Outcome::NotADomain && !own;
+    const bool keep = (result.outcome != Outcome::NotADomain || unknownSuffix) && !own;
     const auto page = std::make_shared<const Reply>(std::move(reply));
     m_cache.finish(run.domain, page, seconds(keep ? page->maxAgeSeconds : 0));
 }

@@ -1,10 +1,12 @@
-// Real registries' answers (tests/answers), each read as the service reads it, rendered to the
-// page and read back as the window reads it. A registry is a file and a row of expected.tsv; a
-// "# expect-fail: why" line under a row marks what is not read yet.
+// Real registries' answers (tests/answers), each read as the service reads it (RDAP for a .json
+// file, whois text otherwise), rendered to the page and read back as the window reads it. A
+// registry is a file and a row of expected.tsv; a "# expect-fail: why" line under a row marks what
+// is not read yet.
 #include <QtTest>
 
 #include "whoispage/cut.h"
 #include "service/http/page.h"
+#include "service/reading/rdapreading.h"
 #include "service/reading/whoistext.h"
 
 class TestAnswers : public QObject
@@ -39,8 +41,17 @@ void TestAnswers::answers()
     QFETCH(QStringList, row);
     QFile file(QStringLiteral(ANSWERS_DIR "/") + row[0]);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    const WhoisReading reading = readAnswerFrom(row[1], row[2], file.readAll());
-    LookupResult result {reading.outcome, reading.record, {row[1]}, {}};
+    const QByteArray bytes = file.readAll();
+    LookupResult result {Outcome::Unavailable, {}, {row[1]}, {}};
+    if (row[0].endsWith(QLatin1String(".json"))) {
+        const RdapReading rdap = readRdapDomain(bytes);
+        result.outcome = rdap.valid ? Outcome::Registered : Outcome::Unavailable;
+        result.record = rdap.record;
+    } else {
+        const WhoisReading reading = readAnswerFrom(row[1], row[2], bytes);
+        result.outcome = reading.outcome;
+        result.record = reading.record;
+    }
     QString page = decodeAnsi(whoisPage(row[2], result).body);
     const WhoisFacts read = readWhoisPage(stripBlanks(page));
     const QStringList states = {"registered", "free", "reserved"};

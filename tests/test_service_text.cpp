@@ -1,5 +1,6 @@
-// The service's pure parts: typed text to a domain, registry dates, which addresses may be
-// reached, and pages that must read back in the program exactly as meant.
+// The service's pure parts: typed text to a domain, registry dates, the name servers and referral
+// an answer yields, which addresses may be reached, and pages that must read back in the program
+// exactly as meant.
 #include <QNetworkInterface>
 #include <QtTest>
 
@@ -8,6 +9,7 @@
 #include "service/names/domainname.h"
 #include "service/http/page.h"
 #include "service/net/addresspolicy.h"
+#include "service/reading/rdapreading.h"
 #include "service/reading/whoistext.h"
 #include "support/fakeserver.h"
 
@@ -20,6 +22,10 @@ private slots:
     void typedBytes();
     void dates_data();
     void dates();
+    void nameServersBounded_data();
+    void nameServersBounded();
+    void referrals_data();
+    void referrals();
     void addresses_data();
     void addresses();
     void page_data();
@@ -70,6 +76,45 @@ void TestServiceText::dates()
     result.record.created
         = parseWhoisDate(text, zone.isEmpty() ? std::nullopt : std::optional(zone.toInt()));
     QCOMPARE(intendedFacts(result).bdate, shown.isEmpty() ? QString(" ") : shown);
+}
+
+// An answer listing 40,000 name servers keeps a domain's handful, over RDAP as over port 43.
+void TestServiceText::nameServersBounded_data()
+{
+    QTest::addColumn<bool>("rdap");
+    QTest::newRow("port 43") << false;
+    QTest::newRow("RDAP") << true;
+}
+
+void TestServiceText::nameServersBounded()
+{
+    QFETCH(bool, rdap);
+    QByteArray text, json;
+    for (int i = 0; i < 40000; ++i) {
+        const QByteArray host = "ns" + QByteArray::number(i) + ".example.com";
+        text += "Name Server: " + host + "\n";
+        json += (i ? R"(,{"ldhName":")" : R"({"ldhName":")") + host + R"("})";
+    }
+    const DomainRecord record = rdap
+        ? readRdapDomain(R"({"objectClassName":"domain","nameservers":[)" + json + "]}").record
+        : readAnswerFrom("whois.example.test", "example.com", text).record;
+    QCOMPARE(record.nameServers.size(), kMostNameServers);
+}
+
+void TestServiceText::referrals_data()
+{
+    QTest::addColumn<QString>("line"); // of a thin registry's answer
+    QTest::addColumn<QString>("server"); // the registrar's whois server it names
+    for (const QStringList& row : tableOf("referrals.tsv"))
+        QTest::newRow(qPrintable(row[0])) << row[0] << row[1];
+}
+
+void TestServiceText::referrals()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, server);
+    const QByteArray answer = "Domain Name: example.com\n" + line.toUtf8() + "\n";
+    QCOMPARE(readAnswerFrom("whois.example.test", "example.com", answer).referral, server);
 }
 
 void TestServiceText::addresses_data()

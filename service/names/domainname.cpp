@@ -78,15 +78,20 @@ std::optional<QString> registrableDomain(const QString& typed)
     if (!psl_is_public_suffix2(suffixes(), labels.last().toLatin1().constData(),
             PSL_TYPE_ICANN | PSL_TYPE_NO_STAR_RULE))
         return std::nullopt;
-    // The shortest name under an ICANN public suffix.
-    if (psl_is_public_suffix2(suffixes(), ascii->toLatin1().constData(), PSL_TYPE_ICANN))
-        return std::nullopt;
+    // The shortest name under an ICANN public suffix, or the suffix itself.
+    if (isPublicSuffix(*ascii))
+        return ascii;
     for (qsizetype first = 1; first < labels.size(); ++first) {
         const QByteArray suffix = labels.mid(first).join(u'.').toLatin1();
         if (psl_is_public_suffix2(suffixes(), suffix.constData(), PSL_TYPE_ICANN))
             return labels.mid(first - 1).join(u'.');
     }
     return std::nullopt;
+}
+
+bool isPublicSuffix(const QString& domain)
+{
+    return psl_is_public_suffix2(suffixes(), domain.toLatin1().constData(), PSL_TYPE_ICANN);
 }
 
 QString topLevel(const QString& domain)

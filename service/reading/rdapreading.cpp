@@ -3,7 +3,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
+#include "service/reading/dates.h"
 #include "service/reading/whoistext.h"
 
 namespace {
@@ -50,23 +52,23 @@ RdapReading readRdapDomain(const QByteArray& json)
     DomainRecord& record = reading.record;
     for (const QJsonValue& event : domain.value(QLatin1String("events")).toArray()) {
         const QString action = event.toObject().value(QLatin1String("eventAction")).toString();
-        // RFC 3339 states the zone; a date without one is shown as written.
         const RecordDate date
-            = parseWhoisDate(event.toObject().value(QLatin1String("eventDate")).toString());
+            = parseRdapDate(event.toObject().value(QLatin1String("eventDate")).toString());
         if (action == QLatin1String("registration"))
             record.created = date;
         else if (action == QLatin1String("expiration"))
             record.expires = date;
     }
     // RFC 9537: what the server says it has redacted is not public, whatever stands in its place.
-    QStringList redacted;
+    // A set: every registrant entity is matched against them, and either may number thousands.
+    QSet<QString> redacted;
     for (const QJsonValue& entry : domain.value(QLatin1String("redacted")).toArray())
-        redacted << entry.toObject()
-                        .value(QLatin1String("name"))
-                        .toObject()
-                        .value(QLatin1String("type"))
-                        .toString()
-                        .toLower();
+        redacted.insert(entry.toObject()
+                            .value(QLatin1String("name"))
+                            .toObject()
+                            .value(QLatin1String("type"))
+                            .toString()
+                            .toLower());
     const auto shown = [&redacted](const QString& value, const char* type) {
         return value.isEmpty() || isWithheld(value) || redacted.contains(QLatin1String(type))
             ? QString()
@@ -94,8 +96,10 @@ RdapReading readRdapDomain(const QByteArray& json)
         }
     }
     for (const QJsonValue& server : domain.value(QLatin1String("nameservers")).toArray()) {
+        if (record.nameServers.size() == kMostNameServers)
+            break;
         const QString name = server.toObject().value(QLatin1String("ldhName")).toString().toLower();
-        if (!name.isEmpty())
+        if (!name.isEmpty() && !record.nameServers.contains(name))
             record.nameServers << name;
     }
     for (const QJsonValue& value : domain.value(QLatin1String("links")).toArray()) {

@@ -1,161 +1,41 @@
 #include "whoistext.h"
 
+#include <algorithm>
+
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
 
 #include "service/reading/charsetdetect.h"
+#include "service/reading/vocabulary.h"
 
 namespace {
 
-// Only what differs: the zone of times written without one, where the registry documents it.
+// The first row serves every other registry, and registrars.
 const std::vector<WhoisFormat> kFormats = {
+    // name, servers, TLDs, zone of times written without one, nn/nn/yyyy month first, query,
+    // charset
     {"通用", {}, {}, std::nullopt},
+    {"Verisign", {"whois.verisign-grs.com"}, {}, std::nullopt, false, "domain %1"},
+    {"DENIC", {"whois.denic.de"}, {}, std::nullopt, false, "-T dn,ace %1"},
     {"CNNIC", {"whois.cnnic.cn", "whois.cnnic.net.cn"}, {"cn", "xn--fiqs8s", "xn--fiqz9s"}, 8 * 60},
-    {"JPRS", {"whois.jprs.jp"}, {"jp"}, 9 * 60},
-    {"TWNIC", {"whois.twnic.net.tw"}, {"tw", "xn--kpry57d", "xn--kprw13d"}, 8 * 60},
+    {"JPRS", {"whois.jprs.jp"}, {"jp"}, 9 * 60, false, "%1/e", "ISO-2022-JP"},
+    {"JPNIC", {"whois.nic.ad.jp"}, {}, std::nullopt, false, "%1/e", "ISO-2022-JP"},
+    {"KRNIC", {"whois.kr"}, {}, std::nullopt, false, "%1", "EUC-KR"},
+    {"TWNIC", {"whois.twnic.net.tw"}, {"tw", "xn--kpry57d", "xn--kprw13d"}, 8 * 60, false, "%1",
+        "Big5"},
     {"HKIRC", {"whois.hkirc.hk"}, {"hk", "xn--j6w193g"}, 8 * 60},
+    {"RU-CENTER", {"whois.nic.ru"}, {}, std::nullopt, false, "%1", "KOI8-R"},
     {"Dot TK", {"whois.dot.tk"}, {"tk"}, std::nullopt, true}, // 03/02/2020 is 2 March
 };
 
-// Servers that want more than the bare name, or answer in a charset of their own.
-struct ServerRow
+// The row of a server itself; none for a server the table does not name.
+const WhoisFormat* serverRow(const QString& host)
 {
-    const char* host;
-    const char* query; // %1: the domain
-    const char* charset;
-};
-const ServerRow kServers[] = {
-    {"whois.verisign-grs.com", "domain %1", nullptr},
-    {"whois.denic.de", "-T dn,ace %1", nullptr},
-    {"whois.jprs.jp", "%1/e", "ISO-2022-JP"},
-    {"whois.nic.ad.jp", "%1/e", "ISO-2022-JP"},
-    {"whois.kr", "%1", "EUC-KR"},
-    {"whois.twnic.net.tw", "%1", "Big5"},
-    {"whois.nic.ru", "%1", "KOI8-R"},
-};
-
-// One pattern for a list of phrases (each a pattern), found without case in one pass over a text.
-QRegularExpression anyOf(const QStringList& phrases)
-{
-    return QRegularExpression(phrases.join(u'|'), QRegularExpression::CaseInsensitiveOption);
-}
-
-// The common vocabulary of whois answers, as keys are normalised: lower case, "-" and "_" as
-// blanks, parentheses and trailing dots dropped, the English of "Titular / Registrant".
-using Words = QSet<QString>;
-const Words kRegistrarKeys = {"registrar", "sponsoring registrar", "registrar name",
-    "registrar organization", "registrar organisation", "authorized agency",
-    "registration service provider", "registrar of record", "注册商", "注册服务机构",
-    "所属注册服务机构", "sponsoring registrar name", "current registar", "current registrar"};
-const Words kRegistrantKeys = {"registrant name", "registrant", "holder name", "holder",
-    "owner name", "owner", "domain holder", "domain owner", "registrant person", "person",
-    "registrant's name", "titular", "所有者", "注册人", "域名持有者", "注册者"};
-// A person to contact at the registrant: named only when the registrant itself is not.
-const Words kRegistrantContactKeys = {"registrant contact name", "registrant contact"};
-const Words kRegistrantOrgKeys
-    = {"registrant organization", "registrant organisation", "registrant org", "registrant company",
-        "holder organization", "owner organization", "org", "org name"};
-const Words kRegistrantEmailKeys
-    = {"registrant email", "registrant e mail", "registrant contact email", "holder email",
-        "owner email", "registrant's email", "注册人邮箱", "联系人邮箱"};
-// Keys whose value names the registrant's contact object elsewhere in the answer.
-const Words kRegistrantHandleKeys
-    = {"holder c", "owner c", "registrant c", "registrant handle", "holder handle", "registrant id",
-        "registrant contact id", "registrant contact", "domain holder handle"};
-// Keys that name a contact object, and those that hold its name, organisation and e-mail.
-const Words kHandleKeys = {"nic hdl", "nic hdl br", "handle", "contact", "contactid", "contact id",
-    "nic handle", "id", "registrar", "norid handle"};
-const QStringList kNameKeys = {"name", "personname", "person", "contact", "contact name",
-    "full name", "registrant name", "nombre"};
-const QStringList kOrgKeys = {"organization", "organisation", "org", "company", "company name",
-    "company english name", "registrant organization", "organization name"};
-const Words kEmailKeys = {"email", "e mail", "email address", "contact email", "mail"};
-const Words kCreatedKeys = {"creation date", "created", "created on", "created date", "registered",
-    "registered on", "registration date", "registration time", "registered date",
-    "domain registration date", "domain created", "record created", "record created on",
-    "first registration date", "commencement date", "domain name commencement date", "activated",
-    "registration", "created at", "date created", "domain record activated", "creation",
-    "registered at", "注册时间", "注册日期", "登録年月日", "domain create date",
-    "domain dateregistered", "domain registered", "acivated"};
-const Words kExpiresKeys = {"registry expiry date", "registrar registration expiration date",
-    "expiration date", "expiry date", "expiry", "expires", "expires on", "expire", "expire date",
-    "expiration time", "paid till", "valid until", "validity", "renewal date", "record expires on",
-    "domain expires", "expiration", "expires at", "date expires", "domain expiration date",
-    "expiry time", "过期时间", "到期时间", "到期日期", "有効期限", "valid date",
-    "domain datebilleduntil", "record will expire on"};
-const Words kNameServerKeys = {"name server", "nameserver", "nserver", "name servers",
-    "nameservers", "dns", "hostname", "host name", "domain nameservers", "ns", "dns name"};
-const Words kStatusKeys = {"status", "domain status", "state", "registration status", "epp status",
-    "query status", "statut"};
-const Words kDomainKeys = {"domain", "domain name", "domainname"};
-// Labels written before their value without a colon ("Record expires on 2027-06-10").
-const QStringList kSpacedLabels = {"record expires on", "record created on", "registered on",
-    "expires on", "created on", "expiry date", "registration date"};
-
-// Last words of keys that name one field, not a block: "Registrar URL:" left empty heads nothing.
-const Words kFieldWords = {"url", "id", "email", "mail", "phone", "fax", "ext", "name",
-    "organization", "organisation", "street", "city", "state", "province", "code", "country",
-    "date", "status", "server", "number", "address", "type", "handle", "dnssec", "language", "time",
-    "updated", "created", "expires"};
-const Words kRegistrantSections = {"registrant", "holder", "owner", "domain holder",
-    "holder of domain name", "registrant contact information", "registrant contact",
-    "registrant information", "domain owner", "owner contact", "holder contact",
-    "organization using domain name", "titular", "contact information", "registrant details"};
-const Words kRegistrarSections = {"registrar", "registrar information", "sponsoring registrar",
-    "registrar details", "registrar contact", "domain managers"};
-// Section names that hold someone's contact, whose dates are not the domain's.
-const QStringList kContactWords
-    = {"registrant", "holder", "owner", "registrar", "contact", "admin", "tech", "billing"};
-
-// Said in place of data. A not-found phrase decides before any other; the others count only
-// outside comments and terms of use, in answers that state no domain.
-const QRegularExpression kRateLimited = anyOf(
-    {"limit exceeded", "exceeded the maximum", "queries exceeded", "allowed queries", "query rate",
-        "too many", "quota exceeded", "rate limit", "access control limit", "try again later"});
-const QRegularExpression kNotFound = anyOf({"no match", "not found", "no data found",
-    "no entries found", "no matching record", "no object found", "does not exist",
-    "not been registered", "(?<!not )available for registration", "is not registered",
-    "not registered", "is free", "no information available", "not known", "no found",
-    "nothing found", "does not have any data", "no such domain", "no records matching",
-    "do not have an entry", "object_not_found", "no existe", "returned 0 objects",
-    "is available for", "没有找到", "未注册", "无匹配"});
-// "All rights reserved" in a notice reserves no name.
-const QRegularExpression kReserved(
-    QStringLiteral("(?<!rights )reserved|prohibited|unassignable|blocked|cannot be registered|"
-                   "not available|restricted|保留|禁止"),
-    QRegularExpression::CaseInsensitiveOption);
-// "Available", but not "NOT AVAILABLE" nor "unavailable".
-const QRegularExpression kFreeStatus(
-    QStringLiteral("(?<!not )(?<!un)available|\\bfree\\b|not registered|no object|not found"),
-    QRegularExpression::CaseInsensitiveOption);
-const QRegularExpression kReservedStatus
-    = anyOf({"reserved", "unassignable", "blocked", "prohibited name"});
-const QRegularExpression kTermsWords = anyOf({"terms", "conditions", "copyright", "by submitting",
-    "agree", "you may not", "lawful", "disclaimer", "notice", "policy", "permission"});
-const QRegularExpression kWithheld = anyOf({"redacted", "privacy service", "not disclosed",
-    "data protected", "non-public", "not public", "withheld", "gdpr", "private person",
-    "statutory masking", "rdds service", "webbased whois", "web based whois", "not shown"});
-
-// Zones named after a time, in minutes east of UTC; names used for more than one zone (CST,
-// IST, BST) are left out, so their times show as written.
-const QHash<QString, int> kZones = {{"Z", 0}, {"UTC", 0}, {"GMT", 0}, {"UT", 0}, {"WET", 0},
-    {"WEST", 60}, {"CET", 60}, {"CEST", 120}, {"MET", 60}, {"MEST", 120}, {"EET", 120},
-    {"EEST", 180}, {"MSK", 180}, {"JST", 540}, {"KST", 540}, {"HKT", 480}, {"SGT", 480},
-    {"AWST", 480}, {"ACST", 570}, {"ACDT", 630}, {"AEST", 600}, {"AEDT", 660}, {"NZST", 720},
-    {"NZDT", 780}, {"EST", -300}, {"EDT", -240}, {"CDT", -300}, {"MST", -420}, {"MDT", -360},
-    {"PST", -480}, {"PDT", -420}, {"AKST", -540}, {"AKDT", -480}, {"HST", -600}, {"BRT", -180},
-    {"BRST", -120}, {"ART", -180}};
-
-const QStringList kMonths
-    = {"jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
-
-const ServerRow* serverRow(const QString& host)
-{
-    for (const ServerRow& row : kServers) {
-        if (host.compare(QLatin1String(row.host), Qt::CaseInsensitive) == 0)
-            return &row;
+    for (const WhoisFormat& format : kFormats) {
+        if (format.servers.contains(host.toLower()))
+            return &format;
     }
     return nullptr;
 }
@@ -230,6 +110,11 @@ bool isHandle(const QString& value)
     return digit;
 }
 
+bool isNoName(const QString& value)
+{
+    return value.isEmpty() || containsAny(value, words::noName);
+}
+
 // What a value says once registries' decorations are gone: "[Tag = X]", runs of blanks.
 QString cleaned(QString value)
 {
@@ -269,48 +154,39 @@ QString deobfuscated(QString value)
     return value.replace(at, QStringLiteral("@"));
 }
 
-// What a key of the vocabulary stands for, looked up once per line; bits.
-enum Role : quint32 {
-    RegistrarKey = 1 << 0,
-    RegistrantKey = 1 << 1,
-    RegistrantContactKey = 1 << 2,
-    RegistrantOrgKey = 1 << 3,
-    RegistrantEmailKey = 1 << 4,
-    RegistrantHandleKey = 1 << 5,
-    HandleKey = 1 << 6,
-    EmailKey = 1 << 7,
-    CreatedKey = 1 << 8,
-    ExpiresKey = 1 << 9,
-    NameServerKey = 1 << 10,
-    StatusKey = 1 << 11,
-    DomainKey = 1 << 12,
-    // Keys that may stand before their value with blanks alone between ("Domain-name   x").
-    Known = RegistrarKey | RegistrantKey | RegistrantOrgKey | RegistrantEmailKey | CreatedKey
-        | ExpiresKey | NameServerKey | StatusKey | DomainKey,
-};
-
-quint32 rolesOf(const QString& key)
+// The host of a registrar's whois server as registries name it: "whois.example.com",
+// "whois://whois.example.com", "http://whois.example.com/ (port 43)".
+QString referralHost(const QString& value)
 {
-    static const QHash<QString, quint32> roles = [] {
-        QHash<QString, quint32> table;
-        const std::pair<const Words*, Role> sets[] = {{&kRegistrarKeys, RegistrarKey},
-            {&kRegistrantKeys, RegistrantKey}, {&kRegistrantContactKeys, RegistrantContactKey},
-            {&kRegistrantOrgKeys, RegistrantOrgKey}, {&kRegistrantEmailKeys, RegistrantEmailKey},
-            {&kRegistrantHandleKeys, RegistrantHandleKey}, {&kHandleKeys, HandleKey},
-            {&kEmailKeys, EmailKey}, {&kCreatedKeys, CreatedKey}, {&kExpiresKeys, ExpiresKey},
-            {&kNameServerKeys, NameServerKey}, {&kStatusKeys, StatusKey},
-            {&kDomainKeys, DomainKey}};
-        for (const auto& [words, role] : sets) {
-            for (const QString& word : *words)
-                table[word] |= role;
-        }
-        return table;
-    }();
-    return key.isEmpty() ? 0 : roles.value(key);
+    QStringView host = QStringView(value).left(value.indexOf(u' '));
+    if (const qsizetype scheme = host.indexOf(QLatin1String("://")); scheme >= 0)
+        host = host.mid(scheme + 3);
+    return host.left(host.indexOf(u'/')).toString();
 }
 
 // What a block holds, by its header; bits.
 enum BlockKind { Registrant = 1, Registrar = 2, Contact = 4, NameServers = 8, Other = 16 };
+
+int blockKind(const QString& name)
+{
+    if (name.isEmpty())
+        return 0;
+    int kind = Other;
+    if (words::registrantBlocks.contains(name)
+        || words::registrantBlockWords.contains(name.left(name.indexOf(u' '))))
+        kind |= Registrant;
+    if (words::registrarBlocks.contains(name))
+        kind |= Registrar;
+    const auto mentions = [&name](const QStringList& parts) {
+        return std::any_of(parts.begin(), parts.end(),
+            [&name](const QString& part) { return name.contains(part); });
+    };
+    if (mentions(words::contactBlockWords))
+        kind |= Contact;
+    if (mentions(words::nameServerBlockWords) || words::nameServerBlocks.contains(name))
+        kind |= NameServers;
+    return kind;
+}
 
 struct Entry
 {
@@ -318,19 +194,12 @@ struct Entry
     QString key; // normalised; empty for a value line under a header
     QString value;
     int paragraph;
-    quint32 roles = rolesOf(key);
+    quint32 roles = rolesOf(key) | eventRolesOf(key, value);
 };
 
-// An answer as entries, in one pass: "key: value", "[key] value", "key....: value", a header
-// ("Registrant:", "Registrant") with the lines under it, indented or not.
-struct Parsed
-{
-    std::vector<Entry> entries;
-    // Lines outside comments and terms of use, for phrases that must not be read there.
-    QString plain;
-};
+using KeyValue = std::pair<QString, QString>;
 
-std::optional<std::pair<QString, QString>> keyValue(QStringView line)
+std::optional<KeyValue> keyValue(QStringView line)
 {
     if (line.startsWith(u'[') || (line.size() > 3 && line[1] == u'.' && line.contains(u'['))) {
         const qsizetype open = line.indexOf(u'[');
@@ -340,7 +209,7 @@ std::optional<std::pair<QString, QString>> keyValue(QStringView line)
         const QString key = normalisedKey(line.mid(open + 1, close - open - 1));
         if (key.isEmpty())
             return std::nullopt;
-        return std::pair {key, line.mid(close + 1).trimmed().toString()};
+        return KeyValue {key, line.mid(close + 1).trimmed().toString()};
     }
     const qsizetype limit = std::min<qsizetype>(line.size(), 200);
     for (qsizetype i = 0; i < limit; ++i) {
@@ -354,12 +223,12 @@ std::optional<std::pair<QString, QString>> keyValue(QStringView line)
         const QString key = normalisedKey(line.left(i));
         if (key.isEmpty())
             return std::nullopt;
-        return std::pair {key, line.mid(i + 1).trimmed().toString()};
+        return KeyValue {key, line.mid(i + 1).trimmed().toString()};
     }
-    for (const QString& label : kSpacedLabels) {
+    for (const QString& label : words::spacedLabels) {
         if (line.size() > label.size() + 1 && line.startsWith(label, Qt::CaseInsensitive)
             && line[label.size()].isSpace())
-            return std::pair {label, line.mid(label.size()).trimmed().toString()};
+            return KeyValue {label, line.mid(label.size()).trimmed().toString()};
     }
     // "Domain-name         example.sk" (a known key, then blanks) and "Registrant Name ....
     // Example" (any key, then a leader of dots).
@@ -371,7 +240,7 @@ std::optional<std::pair<QString, QString>> keyValue(QStringView line)
         const QRegularExpressionMatch match = spaced.match(line);
         const QString key = match.hasMatch() ? normalisedKey(match.capturedView(1)) : QString();
         if (!key.isEmpty() && (match.capturedView(2).startsWith(u'.') || (rolesOf(key) & Known)))
-            return std::pair {key, match.captured(3).trimmed()};
+            return KeyValue {key, match.captured(3).trimmed()};
     }
     return std::nullopt;
 }
@@ -383,174 +252,167 @@ bool isComment(QStringView line)
         || line.startsWith(QLatin1String("[ "));
 }
 
-// A line that names a block without a colon: "Registrant", "Technical Contacts".
+// A line that names a block without a colon: "Registrant", "Technical Contacts", "Registrante
+// (Registrant)".
 bool looksLikeHeader(QStringView line)
 {
-    return line.size() <= 40 && line[0].isLetter() && line.count(u' ') <= 4
+    if (const qsizetype gloss = line.lastIndexOf(u'('); gloss > 0 && line.endsWith(u')'))
+        line = line.left(gloss).trimmed();
+    return !line.isEmpty() && line.size() <= 40 && line[0].isLetter() && line.count(u' ') <= 4
         && line.back().isLetter() && !line.contains(u'@') && !line.contains(u'.');
 }
 
-int blockKind(const QString& section)
+// A line of an answer that is not blank, as split once.
+struct Line
 {
-    if (section.isEmpty())
-        return 0;
-    int kind = Other;
-    if (kRegistrantSections.contains(section))
-        kind |= Registrant;
-    if (kRegistrarSections.contains(section))
-        kind |= Registrar;
-    for (const QString& word : kContactWords) {
-        if (section.contains(word))
-            kind |= Contact;
+    QStringView text; // trimmed, a leading "** " dropped
+    int indent = 0;
+    bool comment = false;
+    int blankIndent = -1; // of the blank lines right before it; -1: none
+    std::optional<KeyValue> field; // its key and value, when it is a field
+};
+
+// The lines of a text that are not blank, each looked at once.
+std::vector<Line> splitLines(const QString& text)
+{
+    std::vector<Line> lines;
+    int blankIndent = -1;
+    for (qsizetype at = 0; at < text.size();) {
+        qsizetype end = text.indexOf(u'\n', at);
+        if (end < 0)
+            end = text.size();
+        const QStringView raw = QStringView(text).mid(at, end - at);
+        at = end + 1;
+        Line line;
+        line.indent = indentOf(raw);
+        line.text = raw.trimmed();
+        if (line.text.isEmpty()) {
+            // A run of blank lines counts as its first, and is passed at once.
+            if (blankIndent < 0)
+                blankIndent = line.indent;
+            qsizetype past = at;
+            while (past < text.size() && text[past].isSpace())
+                ++past;
+            while (past > at && text[past - 1] != u'\n')
+                --past;
+            at = past;
+            continue;
+        }
+        // "** Registrant:" heads a block; other lines of stars are decoration.
+        if (line.text.startsWith(QLatin1String("** ")))
+            line.text = line.text.mid(3);
+        line.comment = isComment(line.text);
+        if (!line.comment)
+            line.field = keyValue(line.text);
+        line.blankIndent = std::exchange(blankIndent, -1);
+        lines.push_back(std::move(line));
     }
-    if (section.contains(QLatin1String("name server"))
-        || section.contains(QLatin1String("nameserver")) || section == QLatin1String("dns"))
-        kind |= NameServers;
-    return kind;
+    return lines;
 }
+
+// An answer as entries: "key: value", "[key] value", "key....: value", a header ("Registrant:",
+// "Registrant") with the lines under it, indented or not.
+struct Parsed
+{
+    std::vector<Entry> entries;
+    // Lines outside comments and terms of use, for phrases that must not be read there.
+    QString plain;
+};
 
 Parsed parse(const QString& text)
 {
+    const std::vector<Line> lines = splitLines(text);
     Parsed parsed;
     int section = 0; // the open block's kind; 0: none
     int sectionIndent = -1;
     bool sectionHasKeys = false;
     bool sectionEmpty = true; // no line read under the header yet
+    // A block named by a field ("Renewal date:", "Registrar:") has that field's value on its first
+    // line.
+    QString valueKey;
     int paragraph = 0;
     QString paragraphText;
     const auto endParagraph = [&] {
         if (!paragraphText.isEmpty()) {
-            if (!containsAny(paragraphText, kTermsWords))
+            if (!containsAny(paragraphText, words::terms))
                 parsed.plain += paragraphText;
             paragraphText.clear();
         }
         ++paragraph;
     };
-    // Lines are views into text, found as they are read: no list of a million lines is built.
-    const qsizetype size = text.size();
-    const auto lineAt = [&](qsizetype at) {
-        qsizetype end = text.indexOf(u'\n', at);
-        if (end < 0)
-            end = size;
-        return std::pair {QStringView(text).mid(at, end - at), end + 1};
+    const auto openBlock = [&](const QString& name, int kind, int indent) {
+        valueKey = rolesOf(name) ? name : QString();
+        section = kind;
+        sectionIndent = indent;
+        sectionHasKeys = false;
+        sectionEmpty = true;
+        endParagraph();
     };
-    // Where the next line that is not blank starts, from a start that only moves forward: the
-    // last answer holds for every start up to it, so each line is looked at once.
-    qsizetype aheadFrom = -1, aheadAt = -1;
-    const auto nextLine = [&](qsizetype from) -> std::optional<QStringView> {
-        if (aheadFrom < 0 || from < aheadFrom || from > aheadAt) {
-            // Past the blanks, then back to the start of the line they end on.
-            qsizetype at = from;
-            while (at < size && text[at].isSpace())
-                ++at;
-            while (at > from && text[at - 1] != u'\n')
-                --at;
-            aheadFrom = from;
-            aheadAt = at;
-        }
-        if (aheadAt >= size)
-            return std::nullopt;
-        return lineAt(aheadAt).first;
+    // A blank or comment line at indent, before the line following (none: the end).
+    const auto pause = [&](int indent, const Line* following) {
+        // A block whose lines are not indented ends at a blank line (not at one right under
+        // its header).
+        if (section && sectionIndent >= 0 && indent <= sectionIndent && !sectionEmpty
+            && (!following || following->indent <= sectionIndent))
+            section = 0;
+        endParagraph();
     };
-    // Each line's key and value, worked out once though asked for again by the line above.
-    const QChar* cachedAt = nullptr;
-    std::optional<std::pair<QString, QString>> cached;
-    const auto keyValueOf = [&](QStringView line) {
-        if (line.data() != cachedAt) {
-            QStringView trimmed = line.trimmed();
-            if (trimmed.startsWith(QLatin1String("** ")))
-                trimmed = trimmed.mid(3);
-            cached = keyValue(trimmed);
-            cachedAt = line.data();
-        }
-        return cached;
-    };
-    for (qsizetype at = 0; at < size;) {
-        const auto [line, next] = lineAt(at);
-        at = next;
-        // "** Registrant:" heads a block; other lines of stars are decoration.
-        QStringView trimmed = line.trimmed();
-        if (trimmed.startsWith(QLatin1String("** ")))
-            trimmed = trimmed.mid(3);
-        const int indent = indentOf(line);
-        if (trimmed.isEmpty() || isComment(trimmed)) {
-            if (sectionIndent >= 0 && indent <= sectionIndent && section) {
-                // A block whose lines are not indented ends at a blank line (not at one right
-                // under its header).
-                const auto following = nextLine(at);
-                if (!sectionEmpty && (!following || indentOf(*following) <= sectionIndent))
-                    section = 0;
-            }
-            endParagraph();
-            if (trimmed.isEmpty() && at < size) {
-                nextLine(at); // a run of blank lines is passed at once
-                at = std::max(at, aheadAt);
-            }
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const Line& line = lines[i];
+        const Line* following = i + 1 < lines.size() ? &lines[i + 1] : nullptr;
+        if (line.blankIndent >= 0)
+            pause(line.blankIndent, &line);
+        if (line.comment) {
+            pause(line.indent, following);
             continue;
         }
         const bool startsParagraph = paragraphText.isEmpty();
-        paragraphText += trimmed;
+        paragraphText += line.text;
         paragraphText += u'\n';
-        if (section && indent < sectionIndent)
+        if (section && line.indent < sectionIndent)
             section = 0;
-        const auto pair = keyValueOf(line);
-        const bool inside = section && indent > sectionIndent;
-        if (pair && pair->second.isEmpty()) {
+        const bool inside = section && line.indent > sectionIndent;
+        if (line.field && line.field->second.isEmpty()) {
             // A key with nothing after it heads a block when lines under it follow, or when it
             // stands apart from the fields around it; otherwise it is a field left empty
             // ("Registrar URL:", "fax-no:").
+            const QString& key = line.field->first;
             bool header = true;
-            if (const auto following = nextLine(at)) {
-                const auto after = keyValueOf(*following);
-                const auto firstWord = [](QStringView key) { return key.left(key.indexOf(u' ')); };
-                const QString lastWord = pair->first.mid(pair->first.lastIndexOf(u' ') + 1);
-                const bool apart = startsParagraph || following->data() != text.constData() + at;
-                header = indentOf(*following) > indent || !after
-                    || (apart && firstWord(after->first) != firstWord(pair->first)
-                        && !kFieldWords.contains(lastWord));
+            if (following) {
+                const auto firstWord = [](QStringView k) { return k.left(k.indexOf(u' ')); };
+                const QString lastWord = key.mid(key.lastIndexOf(u' ') + 1);
+                const bool apart = startsParagraph || following->blankIndent >= 0;
+                header = following->indent > line.indent || !following->field
+                    || (apart && firstWord(following->field->first) != firstWord(key)
+                        && !words::fieldWords.contains(lastWord));
             }
-            if (header && !inside) {
-                section = blockKind(pair->first);
-                sectionIndent = indent;
-                sectionHasKeys = false;
-                sectionEmpty = true;
-                endParagraph();
-            }
+            if (header && !inside)
+                openBlock(key, blockKind(key), line.indent);
             continue;
         }
-        if (pair) {
-            parsed.entries.push_back({section, pair->first, cleaned(pair->second), paragraph});
+        if (line.field) {
+            valueKey.clear();
+            parsed.entries.push_back(
+                {section, line.field->first, cleaned(line.field->second), paragraph});
             sectionEmpty = false;
             sectionHasKeys = sectionHasKeys || section;
             continue;
         }
-        const bool flatBlockGoesOn = section && indent == sectionIndent;
-        if (looksLikeHeader(trimmed) && !inside && (!flatBlockGoesOn || sectionHasKeys)) {
-            const auto following = nextLine(at);
-            if (following && (keyValueOf(*following) || indentOf(*following) > indent)) {
-                section = blockKind(normalisedKey(trimmed)) | Other;
-                sectionIndent = indent;
-                sectionHasKeys = false;
-                sectionEmpty = true;
-                endParagraph();
-                continue;
-            }
+        const bool flatBlockGoesOn = section && line.indent == sectionIndent;
+        if (looksLikeHeader(line.text) && !inside && (!flatBlockGoesOn || sectionHasKeys)
+            && following && (following->field || following->indent > line.indent)) {
+            const QString name = normalisedKey(line.text);
+            openBlock(name, blockKind(name) | Other, line.indent);
+            continue;
         }
-        if (section)
-            parsed.entries.push_back({section, {}, cleaned(trimmed.toString()), paragraph});
+        if (section) {
+            parsed.entries.push_back(
+                {section, std::exchange(valueKey, {}), cleaned(line.text.toString()), paragraph});
+        }
         sectionEmpty = false;
     }
     endParagraph();
     return parsed;
-}
-
-// A registrar or registrant value that names nobody ("No registrar listed.", "-").
-bool isNoName(const QString& value)
-{
-    static const QRegularExpression none(
-        QStringLiteral("^(?:-+|n/?a|none|not? .*|no registrar.*|unknown)$"),
-        QRegularExpression::CaseInsensitiveOption);
-    return value.isEmpty() || none.match(value).hasMatch();
 }
 
 class Reader
@@ -559,50 +421,49 @@ public:
     Reader(const QString& text, const WhoisFormat& format, const QString& domain)
         : m_text(text), m_parsed(parse(text)), m_format(format)
     {
-        const auto& e = m_parsed.entries;
+        auto& entries = m_parsed.entries;
         // An answer listing other objects before the one asked for (Verisign's "Server Name"s)
         // is read from that one on.
         qsizetype from = -1;
-        int starts = 0;
-        for (qsizetype i = 0; i < qsizetype(e.size()); ++i) {
-            if (e[i].key == QLatin1String("server name") || e[i].key == QLatin1String("domain name")
-                || e[i].key == QLatin1String("domain")) {
-                ++starts;
+        int objects = 0;
+        for (qsizetype i = 0; i < qsizetype(entries.size()); ++i) {
+            if (entries[size_t(i)].roles & ObjectKey) {
+                ++objects;
                 if (!domain.isEmpty() && from < 0
-                    && e[i].value.compare(domain, Qt::CaseInsensitive) == 0)
+                    && entries[size_t(i)].value.compare(domain, Qt::CaseInsensitive) == 0)
                     from = i;
             }
         }
-        if (starts > 1 && from > 0)
-            m_parsed.entries.erase(m_parsed.entries.begin(), m_parsed.entries.begin() + from);
-        for (const Entry& entry : m_parsed.entries) {
+        if (objects > 1 && from > 0)
+            entries.erase(entries.begin(), entries.begin() + from);
+        for (const Entry& entry : entries) {
             if ((entry.roles & HandleKey) && isHandle(entry.value))
                 m_byHandle.insert(entry.value.toLower(), entry.paragraph);
             if (entry.block == 0 && (entry.roles & DomainKey))
                 m_domainParagraphs.insert(entry.paragraph);
-            if ((entry.roles & HandleKey) && entry.key != QLatin1String("registrar")
-                && entry.key != QLatin1String("contact"))
+            if ((entry.roles & HandleKey) && !words::looseHandles.contains(entry.key))
                 m_contactParagraphs.insert(entry.paragraph);
             const bool names = (entry.roles & RegistrantHandleKey)
-                || ((entry.roles & RegistrantKey) && entry.key != QLatin1String("person"));
+                || ((entry.roles & RegistrantKey)
+                    && !words::domainParagraphOnly.contains(entry.key));
             if (names && m_registrantHandle.isEmpty() && isHandle(entry.value))
                 m_registrantHandle = entry.value;
         }
         // A registrar's own object: a paragraph that starts with its identifier.
-        for (qsizetype i = 0; i < qsizetype(m_parsed.entries.size()); ++i) {
-            const Entry& e = m_parsed.entries[size_t(i)];
-            const bool starts = i == 0 || m_parsed.entries[size_t(i - 1)].paragraph != e.paragraph;
-            if (starts && e.key == QLatin1String("registrar") && !e.value.contains(u' ')
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const Entry& e = entries[i];
+            const bool starts = i == 0 || entries[i - 1].paragraph != e.paragraph;
+            if (starts && words::registrarObjects.contains(e.key) && !e.value.contains(u' ')
                 && !m_domainParagraphs.contains(e.paragraph))
                 m_registrars.insert(e.value.toLower(), e.paragraph);
         }
         // The paragraph after the domain's (IANA's layout, .il's) is the domain's too, unless it is
         // a contact's object.
         const QSet<int> own = m_domainParagraphs;
-        const QList<int> objects = m_registrars.values();
-        const QSet<int> registrarObjects(objects.begin(), objects.end());
+        const QList<int> registrarParagraphs = m_registrars.values();
+        const QSet<int> registrarObjects(registrarParagraphs.begin(), registrarParagraphs.end());
         int previous = -1;
-        for (const Entry& entry : m_parsed.entries) {
+        for (const Entry& entry : entries) {
             if (entry.paragraph == previous)
                 continue;
             if (own.contains(previous) && !m_contactParagraphs.contains(entry.paragraph)
@@ -615,45 +476,22 @@ public:
             m_contactParagraphs.remove(paragraph);
     }
 
-    WhoisReading read()
+    WhoisReading read() const
     {
         WhoisReading reading;
         DomainRecord& r = reading.record;
-        r.registrar = registrar();
+        r.registrar = registrarName(namedRegistrar());
         r.registrant = registrant();
         r.email = email();
         r.created = date(CreatedKey);
         r.expires = date(ExpiresKey);
-        reading.lacksRegistrant = !m_registrantStated;
-        // A domain has a handful of name servers; an answer listing thousands is not believed.
-        constexpr qsizetype kMostNameServers = 16;
-        for (const Entry& entry : m_parsed.entries) {
-            if (r.nameServers.size() == kMostNameServers)
-                break;
-            const bool listed = entry.key.isEmpty() && (entry.block & NameServers);
-            if (!listed && !(entry.roles & NameServerKey))
-                continue;
-            if (!entry.key.isEmpty() && !(entry.block & NameServers)
-                && (entry.key == QLatin1String("hostname")
-                    || entry.key == QLatin1String("host name")))
-                continue;
-            QString host = entry.value.section(u' ', 0, 0).toLower();
-            while (host.endsWith(u'.'))
-                host.chop(1);
-            if (host.contains(u'.') && !r.nameServers.contains(host))
-                r.nameServers << host;
-        }
-        for (const Entry& entry : m_parsed.entries) {
-            if (entry.key == QLatin1String("registrar whois server")
-                || entry.key == QLatin1String("whois server")) {
-                reading.referral = entry.value.section(u' ', 0, 0);
-                break;
-            }
-        }
+        r.nameServers = nameServers();
+        reading.lacksRegistrant = !statesRegistrant();
+        reading.referral
+            = referralHost(first([](const Entry& e) { return e.roles & ReferralKey; }));
         reading.outcome = outcome(r);
         if (reading.outcome != Outcome::Registered)
             r = {}; // a reserved or free name's stray fields are no domain's facts
-
         return reading;
     }
 
@@ -701,18 +539,17 @@ private:
         });
     }
 
-    QString registrar() const { return registrarName(namedRegistrar()); }
-
     QString namedRegistrar() const
     {
+        const QStringList names = words::organisations + words::names;
         for (const Entry& entry : m_parsed.entries) {
             if (!(entry.roles & RegistrarKey) || isNoName(entry.value))
                 continue;
             // A handle, or an identifier ("ua.imena") whose own object the answer holds.
             const auto object = m_registrars.constFind(entry.value.toLower());
             if (isHandle(entry.value) || object != m_registrars.cend()) {
-                QString name = byHandle(entry.value, kOrgKeys + kNameKeys);
-                for (const QString& key : kOrgKeys + kNameKeys) {
+                QString name = byHandle(entry.value, names);
+                for (const QString& key : names) {
                     if (name.isEmpty() && object != m_registrars.cend())
                         name = first(
                             [&](const Entry& e) { return e.paragraph == *object && e.key == key; });
@@ -721,36 +558,49 @@ private:
             }
             return entry.value;
         }
-        const QString named = inSections(Registrar, kOrgKeys + kNameKeys, true);
+        const QString named = inSections(Registrar, names, true);
         if (!isNoName(named))
             return named;
         // "Registrar ID: R-2024 (Example Registrar S.L.)"
         static const QRegularExpression idAndName(QStringLiteral("^\\S+\\s+\\((.+)\\)$"));
         return idAndName
-            .match(first([](const Entry& e) { return e.key == QLatin1String("registrar id"); }))
+            .match(first([](const Entry& e) { return words::registrarIds.contains(e.key); }))
             .captured(1);
     }
 
-    QString registrant()
+    // An entry that names the registrant: "org" and "person" alone do only in the domain's own
+    // paragraph.
+    bool namesRegistrant(const Entry& entry, quint32 role) const
     {
-        const QStringList names = kNameKeys;
+        return (entry.roles & role)
+            && (!words::domainParagraphOnly.contains(entry.key)
+                || m_domainParagraphs.contains(entry.paragraph));
+    }
+
+    // Whether the answer says anything of the registrant, withheld or not: a thin registry's
+    // does not, and its registrar is asked.
+    bool statesRegistrant() const
+    {
+        return std::any_of(m_parsed.entries.begin(), m_parsed.entries.end(), [&](const Entry& e) {
+            return namesRegistrant(e, RegistrantKey | RegistrantContactKey | RegistrantOrgKey)
+                || (e.block & Registrant) || (e.roles & RegistrantEmailKey)
+                || ((e.roles & RegistrantHandleKey) && isHandle(e.value));
+        });
+    }
+
+    QString registrant() const
+    {
+        const QStringList names = words::names + words::organisations;
         bool triedHandle = false;
         for (const quint32 role : {RegistrantKey, RegistrantContactKey, RegistrantOrgKey}) {
             for (const Entry& entry : m_parsed.entries) {
-                if (!(entry.roles & role))
+                if (!namesRegistrant(entry, role) || isNoName(entry.value)
+                    || isWithheld(entry.value))
                     continue;
-                // "org" and "person" alone belong to the domain only in its own paragraph.
-                const bool generic
-                    = entry.key == QLatin1String("org") || entry.key == QLatin1String("person");
-                if (generic && !m_domainParagraphs.contains(entry.paragraph))
-                    continue;
-                m_registrantStated = true;
-                if (isNoName(entry.value) || isWithheld(entry.value))
-                    continue;
-                if (isHandle(entry.value) && !generic) {
+                if (isHandle(entry.value) && !words::domainParagraphOnly.contains(entry.key)) {
                     if (std::exchange(triedHandle, true))
                         continue; // one look-up, however many handles an answer lists
-                    const QString name = byHandle(entry.value, names + kOrgKeys);
+                    const QString name = byHandle(entry.value, names);
                     if (!name.isEmpty())
                         return name;
                     continue;
@@ -758,17 +608,11 @@ private:
                 return entry.value;
             }
         }
-        for (const Entry& entry : m_parsed.entries) {
-            if (entry.block & Registrant)
-                m_registrantStated = true;
-            if ((entry.roles & RegistrantHandleKey) && isHandle(entry.value))
-                m_registrantStated = true;
-        }
-        const QString inSection = inSections(Registrant, names + kOrgKeys, true);
+        const QString inSection = inSections(Registrant, names, true);
         if (!inSection.isEmpty())
             return inSection;
         // JPRS's "[Organization]" and the like: the domain's own paragraph.
-        for (const QString& key : {"name", "organization", "organisation", "descr"}) {
+        for (const QString& key : words::ownNames) {
             const QString own = first([&](const Entry& e) {
                 return e.key == key && e.block == 0 && m_domainParagraphs.contains(e.paragraph)
                     && !isWithheld(e.value) && !isHandle(e.value);
@@ -777,44 +621,24 @@ private:
                 return own;
         }
         if (!m_registrantHandle.isEmpty())
-            return byHandle(m_registrantHandle, names + kOrgKeys);
-        // Last: a contact named at the top with no role, the first being the holder's.
+            return byHandle(m_registrantHandle, names);
         return first([](const Entry& e) {
-            return e.block == 0 && e.key == QLatin1String("contact name") && !isWithheld(e.value);
+            return e.block == 0 && words::topContactNames.contains(e.key) && !isWithheld(e.value);
         });
     }
 
-    QString email()
+    QString email() const
     {
         const auto address = [](const QString& v) { return isEmailAddress(v) && !isWithheld(v); };
-        // The domain's own e-mail, before any other role ("Administrative Contact:") is named.
-        const auto fromDomainParagraph = [&]() -> QString {
-            QSet<int> roles;
-            for (const Entry& e : m_parsed.entries) {
-                if (e.block != 0 || !m_domainParagraphs.contains(e.paragraph))
-                    continue;
-                if (e.key.contains(QLatin1String("admin")) || e.key.contains(QLatin1String("tech"))
-                    || e.key.contains(QLatin1String("contact")))
-                    roles.insert(e.paragraph);
-                else if (!roles.contains(e.paragraph) && (e.roles & EmailKey)
-                    && address(deobfuscated(e.value)))
-                    return deobfuscated(e.value);
-            }
-            return {};
-        };
         QString found = first(
             [&](const Entry& e) { return (e.roles & RegistrantEmailKey) && address(e.value); });
-        for (const Entry& entry : m_parsed.entries) {
-            if ((entry.roles & RegistrantEmailKey))
-                m_registrantStated = true;
-        }
         if (found.isEmpty()) {
             found = first([&](const Entry& e) {
                 return (e.block & Registrant) && (e.roles & EmailKey) && address(e.value);
             });
         }
         if (found.isEmpty() && !m_registrantHandle.isEmpty()) {
-            const QString byIt = byHandle(m_registrantHandle, {"e mail", "email", "email address"});
+            const QString byIt = byHandle(m_registrantHandle, words::handleEmails);
             if (address(byIt))
                 found = byIt;
         }
@@ -832,11 +656,23 @@ private:
                 }
             }
         }
-        if (found.isEmpty())
-            found = fromDomainParagraph();
+        if (found.isEmpty()) {
+            // The domain's own e-mail, before any other contact ("Admin Email") is named.
+            QSet<int> others;
+            for (const Entry& e : m_parsed.entries) {
+                if (e.block != 0 || !m_domainParagraphs.contains(e.paragraph))
+                    continue;
+                const auto other = [&e](const QString& part) { return e.key.contains(part); };
+                if (std::any_of(words::otherContacts.begin(), words::otherContacts.end(), other))
+                    others.insert(e.paragraph);
+                else if (!others.contains(e.paragraph) && (e.roles & EmailKey)
+                    && address(deobfuscated(e.value)))
+                    return deobfuscated(e.value);
+            }
+        }
         if (found.isEmpty()) {
             found = first([&](const Entry& e) {
-                return e.block == 0 && e.key == QLatin1String("contact email") && address(e.value);
+                return e.block == 0 && words::topContactEmails.contains(e.key) && address(e.value);
             });
         }
         return found;
@@ -861,16 +697,39 @@ private:
         return {};
     }
 
+    QStringList nameServers() const
+    {
+        QStringList hosts;
+        for (const Entry& entry : m_parsed.entries) {
+            if (hosts.size() == kMostNameServers)
+                break;
+            const bool inBlock = entry.block & NameServers;
+            if (entry.key.isEmpty() ? !inBlock
+                                    : !(entry.roles & NameServerKey)
+                        || (!inBlock && words::hostsInBlocks.contains(entry.key)))
+                continue;
+            QString host = entry.value.section(u' ', 0, 0).toLower();
+            while (host.endsWith(u'.'))
+                host.chop(1);
+            if (host.contains(u'.') && !hosts.contains(host))
+                hosts << host;
+        }
+        return hosts;
+    }
+
     Outcome outcome(const DomainRecord& r) const
     {
+        // A record with a registrar and dates is held, whatever word of it resembles a
+        // reservation ("Status: RESERVED" of a registry's own name).
+        const bool held = !r.registrar.isEmpty() && (r.created.isValid() || r.expires.isValid());
         bool active = false;
         for (const Entry& entry : m_parsed.entries) {
             if (!(entry.roles & StatusKey) || entry.value.isEmpty() || (entry.block & Contact))
                 continue;
             const QString status = entry.value.toLower();
-            if (containsAny(status, kReservedStatus))
+            if (!held && containsAny(status, words::reservedStatus))
                 return Outcome::Reserved;
-            if (containsAny(status, kFreeStatus) || containsAny(status, kNotFound))
+            if (containsAny(status, words::freeStatus) || containsAny(status, words::notFound))
                 return Outcome::NotRegistered;
             active = true;
         }
@@ -879,11 +738,11 @@ private:
             return Outcome::Registered;
         // No domain stated: a not-found phrase decides (in comments too), then phrases outside
         // comments and terms of use.
-        if (containsAny(m_text, kNotFound))
+        if (containsAny(m_text, words::notFound))
             return Outcome::NotRegistered;
-        if (containsAny(m_parsed.plain, kRateLimited))
+        if (containsAny(m_parsed.plain, words::rateLimited))
             return Outcome::RateLimited;
-        if (containsAny(m_parsed.plain, kReserved))
+        if (containsAny(m_parsed.plain, words::reserved))
             return Outcome::Reserved;
         return Outcome::Unavailable;
     }
@@ -896,7 +755,6 @@ private:
     QSet<int> m_contactParagraphs;
     QString m_registrantHandle;
     QHash<QString, int> m_registrars; // an identifier, lower case, to its object's paragraph
-    bool m_registrantStated = false;
 };
 
 } // namespace
@@ -908,10 +766,8 @@ const std::vector<WhoisFormat>& whoisFormats()
 
 const WhoisFormat& formatFor(const QString& server, const QString& tld)
 {
-    for (const WhoisFormat& format : kFormats) {
-        if (format.servers.contains(server.toLower()))
-            return format;
-    }
+    if (const WhoisFormat* own = serverRow(server))
+        return *own;
     for (const WhoisFormat& format : kFormats) {
         if (format.tlds.contains(tld.toLower()))
             return format;
@@ -921,7 +777,7 @@ const WhoisFormat& formatFor(const QString& server, const QString& tld)
 
 QByteArray whoisQueryFor(const QString& server, const QString& domain)
 {
-    const ServerRow* row = serverRow(server);
+    const WhoisFormat* row = serverRow(server);
     return QString::fromLatin1(row ? row->query : "%1").arg(domain).toUtf8() + "\r\n";
 }
 
@@ -932,7 +788,7 @@ QString decodeWhoisAnswer(const QString& server, const QByteArray& bytes)
     const QString text = utf8.decode(bytes);
     if (!utf8.hasError() && !bytes.contains("\x1b$"))
         return text;
-    const ServerRow* row = serverRow(server);
+    const WhoisFormat* row = serverRow(server);
     if (row && row->charset) {
         QStringDecoder own(row->charset);
         if (own.isValid())
@@ -941,97 +797,9 @@ QString decodeWhoisAnswer(const QString& server, const QByteArray& bytes)
     return decodeDetected(bytes);
 }
 
-RecordDate parseWhoisDate(
-    const QString& text, std::optional<int> registryOffsetMinutes, bool monthBeforeDay)
-{
-    static const QString time = QStringLiteral(
-        "(?:[Tt\\s]+(\\d{1,2}):(\\d{2})(?::(\\d{2}))?(?:[.,]\\d+)?)?"
-        "\\s*\\(?\\s*([Zz](?![A-Za-z])|(?:UTC|GMT|UT)?\\s*[+-]\\d{1,2}(?::?\\d{2})?|[A-Z]{2,5}"
-        "(?![A-Za-z]))?");
-    // Year first (also "2007. 03. 02." and yyyymmdd), day first, month name first.
-    static const QRegularExpression yearFirst(
-        QStringLiteral("(?<!\\d)(\\d{4})(?:[-/.]\\s?(\\d{1,2}|[A-Za-z]{3})[-/.]\\s?(\\d{1,2})\\.?|"
-                       "(\\d{2})(\\d{2}))(?!\\d)")
-        + time);
-    // "Fri Apr 19 23:15:57 GMT 2002"
-    static const QRegularExpression weekdayFirst(QStringLiteral(
-        "\\b[A-Za-z]{3}\\s+([A-Za-z]{3})\\s+(\\d{1,2})\\s+(\\d{1,2}):(\\d{2}):(\\d{2})\\s+"
-        "([A-Z]{2,5}|[+-]\\d{4})?\\s*(\\d{4})\\b"));
-    static const QRegularExpression dayFirst(
-        QStringLiteral("(?<!\\d)(\\d{1,2})(?:st|nd|rd|th)?[-./\\s]+([A-Za-z]{3,9}|\\d{1,2})"
-                       "\\.?[-./\\s,]+(\\d{4})(?!\\d)")
-        + time);
-    static const QRegularExpression monthFirst(
-        QStringLiteral("\\b([A-Za-z]{3,9})\\.?\\s+(\\d{1,2})(?:st|nd|rd|th)?,?\\s+(\\d{4})(?!\\d)")
-        + time);
-    const QString value = text.left(120);
-    int year = 0, month = 0, day = 0, at = 0;
-    const auto monthOf = [](const QString& m) {
-        return m.at(0).isDigit() ? m.toInt() : int(kMonths.indexOf(m.left(3).toLower())) + 1;
-    };
-    QRegularExpressionMatch match;
-    QString zone;
-    if ((match = weekdayFirst.match(value)).hasMatch()) {
-        month = monthOf(match.captured(1));
-        day = match.captured(2).toInt();
-        year = match.captured(7).toInt();
-        at = 3;
-        zone = match.captured(6);
-    } else if ((match = yearFirst.match(value)).hasMatch()) {
-        year = match.captured(1).toInt();
-        const bool compact = match.captured(2).isEmpty();
-        month = compact ? match.captured(4).toInt() : monthOf(match.captured(2));
-        day = match.captured(compact ? 5 : 3).toInt();
-        at = 6;
-    } else if ((match = dayFirst.match(value)).hasMatch()) {
-        day = match.captured(1).toInt();
-        month = monthOf(match.captured(2));
-        year = match.captured(3).toInt();
-        // mm/dd/yyyy where the registry writes it so, or where it can be nothing else
-        const bool numeric = match.captured(2).at(0).isDigit();
-        if (numeric && ((monthBeforeDay && day <= 12) || (month > 12 && day <= 12)))
-            std::swap(day, month);
-        at = 4;
-    } else if ((match = monthFirst.match(value)).hasMatch()) {
-        month = monthOf(match.captured(1));
-        day = match.captured(2).toInt();
-        year = match.captured(3).toInt();
-        at = 4;
-    } else {
-        return {};
-    }
-    const QDate date(year, month, day);
-    if (!date.isValid() || month < 1)
-        return {};
-    if (match.captured(at).isEmpty()) // a date alone is that day, whatever its zone
-        return {QDateTime(date, QTime(0, 0), Qt::UTC), false};
-    const QTime clock(
-        match.captured(at).toInt(), match.captured(at + 1).toInt(), match.captured(at + 2).toInt());
-    if (!clock.isValid())
-        return {};
-    std::optional<int> offset = registryOffsetMinutes;
-    if (zone.isEmpty())
-        zone = match.captured(at + 3);
-    zone.remove(u' ');
-    const qsizetype sign = std::max(zone.indexOf(u'+'), zone.indexOf(u'-'));
-    if (sign >= 0) {
-        const QString digits = zone.mid(sign + 1).remove(u':');
-        const int hours
-            = digits.size() <= 2 ? digits.toInt() : digits.left(digits.size() - 2).toInt();
-        const int minutes = digits.size() <= 2 ? 0 : digits.right(2).toInt();
-        offset = (hours * 60 + minutes) * (zone[sign] == u'-' ? -1 : 1);
-    } else if (!zone.isEmpty() && kZones.contains(zone.toUpper())) {
-        offset = kZones.value(zone.toUpper());
-    }
-    const QDateTime written(date, clock, Qt::UTC);
-    if (!offset)
-        return {written, false};
-    return {written.addSecs(-qint64(*offset) * 60), true};
-}
-
 bool isWithheld(const QString& value)
 {
-    return containsAny(value, kWithheld);
+    return containsAny(value, words::withheld);
 }
 
 bool isEmailAddress(const QString& value)

@@ -1,22 +1,27 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
+#include "service/reading/dates.h"
 #include "service/reading/record.h"
 
 // What differs between registries beyond the common vocabulary of whois answers, which every
-// answer is read by: the zone of times written without one, where the registry documents it.
+// answer is read by: one row a registry, found by its server (or, for the zone of its times, by
+// the TLDs it serves).
 struct WhoisFormat
 {
     const char* name;
     QStringList servers; // whois hosts that answer in it
     QStringList tlds; // and the TLDs they serve, for a server known by another name
-    std::optional<int> utcOffsetMinutes;
+    std::optional<int> utcOffsetMinutes; // of times written without a zone, where documented
     bool monthBeforeDay = false; // writes nn/nn/yyyy month first
+    const char* query = "%1"; // what is sent; %1: the domain
+    const char* charset = nullptr; // of answers that are not UTF-8
 };
 
 // The format of a registry's answers, by its server or else its TLD; the generic one (the first)
@@ -47,12 +52,6 @@ WhoisReading readWhoisAnswer(
 // A registry's or registrar's answer for domain as its server sent it.
 WhoisReading readAnswerFrom(const QString& server, const QString& domain, const QByteArray& bytes);
 
-// A date as a registry writes it (ISO 8601 and RFC 3339, yyyymmdd, dd.mm.yyyy, month names,
-// ordinals; Z, offsets and zone names); zoned by the registry's documented zone when it names
-// none. Invalid when it holds no date with a day.
-// monthBeforeDay: the registry writes nn/nn/yyyy month first.
-RecordDate parseWhoisDate(const QString& text, std::optional<int> registryOffsetMinutes = {},
-    bool monthBeforeDay = false);
 // Whether a registrant value stands for "not public" ("REDACTED FOR PRIVACY" and the like).
 bool isWithheld(const QString& value);
 // An e-mail address, and nothing else ("Select Request Email Form at …" is not one).
