@@ -74,6 +74,10 @@ inline constexpr size_t kRequestBytes = 16 * 1024;
 // HTTP event loops; look-ups never run on them.
 inline constexpr unsigned kHttpThreads = 2;
 
+// --- reading answers ---------------------------------------------------------------------------
+// A domain has a handful of name servers; an answer listing thousands is not believed.
+inline constexpr qsizetype kMostNameServers = 16;
+
 // --- pages -------------------------------------------------------------------------------------
 // What the kept pages may take by default, counted in page and name bytes.
 inline constexpr qint64 kDefaultCacheBytes = 64 * 1024 * 1024;

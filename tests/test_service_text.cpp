@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "whoispage/cut.h"
+#include "service/limits.h"
 #include "service/lookup/answercache.h"
 #include "service/names/domainname.h"
 #include "service/http/page.h"
@@ -98,7 +99,7 @@ void TestServiceText::nameServersBounded()
     const DomainRecord record = rdap
         ? readRdapDomain(R"({"objectClassName":"domain","nameservers":[)" + json + "]}").record
         : readAnswerFrom("whois.example.test", "example.com", text).record;
-    QCOMPARE(record.nameServers.size(), kMostNameServers);
+    QCOMPARE(record.nameServers.size(), limits::kMostNameServers);
 }
 
 void TestServiceText::referrals_data()

@@ -3,6 +3,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include "service/limits.h"
 #include "whoispage/cut.h"
 
 namespace {
@@ -42,14 +43,11 @@ QString dateText(const RecordDate& date)
 
 QString displayValue(const QString& value)
 {
-    // Plenty for any name or address; a registry sending more does not get to fill the page,
-    // nor the cache that keeps it.
-    constexpr qsizetype kLongest = 256;
     QStringEncoder encoder("GBK");
     QStringDecoder decoder("GBK");
     QString shown;
-    for (const uint c : value.left(8 * kLongest).simplified().toUcs4()) {
-        if (shown.size() >= kLongest) {
+    for (const uint c : value.left(8 * limits::kLongestShownValue).simplified().toUcs4()) {
+        if (shown.size() >= limits::kLongestShownValue) {
             shown += QStringLiteral("\u2026");
             break;
         }

@@ -9,6 +9,8 @@
 #include <idn2.h>
 #include <libpsl.h>
 
+#include "service/limits.h"
+
 namespace {
 
 const psl_ctx_t* suffixes()
@@ -64,7 +66,7 @@ QString decodeTyped(const QByteArray& octets)
 std::optional<QString> registrableDomain(const QString& typed)
 {
     QString text = typed.trimmed().toLower();
-    if (text.isEmpty() || text.toUtf8().size() > kMaxQueryOctets)
+    if (text.isEmpty() || text.toUtf8().size() > limits::kMaxQueryOctets)
         return std::nullopt;
     text = hostOf(text);
     while (text.endsWith(u'.'))

@@ -5,9 +5,6 @@
 #include <QByteArray>
 #include <QString>
 
-// The longest query text taken, in octets after percent-decoding: a whole domain name's length.
-constexpr qsizetype kMaxQueryOctets = 253;
-
 // The text a user typed, as it arrived in the query (percent-decoding done): UTF-8 when it is
 // valid UTF-8, GBK otherwise.
 QString decodeTyped(const QByteArray& octets);

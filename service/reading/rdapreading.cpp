@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QSet>
 
+#include "service/limits.h"
 #include "service/reading/dates.h"
 #include "service/reading/whoistext.h"
 
@@ -96,7 +97,7 @@ RdapReading readRdapDomain(const QByteArray& json)
         }
     }
     for (const QJsonValue& server : domain.value(QLatin1String("nameservers")).toArray()) {
-        if (record.nameServers.size() == kMostNameServers)
+        if (record.nameServers.size() == limits::kMostNameServers)
             break;
         const QString name = server.toObject().value(QLatin1String("ldhName")).toString().toLower();
         if (!name.isEmpty() && !record.nameServers.contains(name))

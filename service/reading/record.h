@@ -17,9 +17,6 @@ struct RecordDate
     bool isValid() const { return at.isValid(); }
 };
 
-// A domain has a handful of name servers; an answer listing thousands is not believed.
-constexpr qsizetype kMostNameServers = 16;
-
 // What the registries show of a domain. Empty texts and invalid dates: not shown, or not public.
 struct DomainRecord
 {

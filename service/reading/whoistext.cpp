@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QStringDecoder>
 
+#include "service/limits.h"
 #include "service/reading/charsetdetect.h"
 #include "service/reading/vocabulary.h"
 
@@ -701,7 +702,7 @@ private:
     {
         QStringList hosts;
         for (const Entry& entry : m_parsed.entries) {
-            if (hosts.size() == kMostNameServers)
+            if (hosts.size() == limits::kMostNameServers)
                 break;
             const bool inBlock = entry.block & NameServers;
             if (entry.key.isEmpty() ? !inBlock
