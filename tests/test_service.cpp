@@ -2,6 +2,7 @@
 // on 127.0.0.x speaking port-43 whois, the service answering HTTP on loopback, and every page
 // read back as the window reads it; upstream faults; and the service under load.
 #include <functional>
+#include <thread>
 
 #include <QNetworkProxy>
 #include <QTcpSocket>
@@ -23,8 +24,14 @@ private slots:
     void faults();
     void requests_data();
     void requests();
-    void crowds_data();
-    void crowds();
+    void silentRegistryHoldsNoThread();
+    void queuedLookUpsEndWithinBudget();
+    void fullQueueIsOwnLimit();
+    void clientSpendsOnlyItsShare();
+    void clientsByNetwork();
+    void stopAnswersEveryoneAtOnce();
+    void silentNameServer_data();
+    void silentNameServer();
 };
 
 void TestService::formats_data()
@@ -117,6 +124,12 @@ void TestService::faults_data()
         unavailable, 30, 2);
     row("unknown to the public suffix list", "example.zzzz", iana("zzzz", unknown), 400, {}, 3600,
         0);
+    // A fault inside the service fails that look-up alone, and is not kept.
+    const Tune broken = [](FakeRegistries& registries, ServiceSettings&) {
+        registries.iana.answer("xyz", ianaReferral("xyz", "whois.broken.test"));
+        registries.broken << "whois.broken.test";
+    };
+    row("a look-up that throws", "example.xyz", broken, 503, unavailable, 5);
 }
 
 void TestService::faults()
@@ -139,14 +152,16 @@ void TestService::faults()
     const int age = QRegularExpression("max-age=(\\d+)").match(got.headers).captured(1).toInt();
     QVERIFY2(age <= maxAge && age >= maxAge - 1, got.headers.constData());
     QVERIFY(registries.elsewhere.targets().empty());
-    if (iana < 0)
-        return;
-    const QString tld = typed.section(u'.', -1);
-    QCOMPARE(ask(service, "other." + tld).status, status);
-    QCOMPARE(registries.iana.targets().size(), size_t(std::min(iana, 1)));
-    registries.clockAhead = 31;
-    QCOMPARE(ask(service, "third." + tld).status, status);
-    QCOMPARE(registries.iana.targets().size(), size_t(iana));
+    if (iana >= 0) {
+        const QString tld = typed.section(u'.', -1);
+        QCOMPARE(ask(service, "other." + tld).status, status);
+        QCOMPARE(registries.iana.targets().size(), size_t(std::min(iana, 1)));
+        registries.clockAhead = 31;
+        QCOMPARE(ask(service, "third." + tld).status, status);
+        QCOMPARE(registries.iana.targets().size(), size_t(iana));
+    }
+    if (settings.registries.allowLoopback)
+        QCOMPARE(ask(service, "example-kissa.jp").status, 200L); // and it goes on
 }
 
 // Requests the service refuses, and clients that would hold every connection: each address gets
@@ -166,6 +181,7 @@ void TestService::requests_data()
     row("254 octets", "GET /cgi-bin/whois?domain=" + QByteArray(250, 'a') + ".com", 400);
     row("NUL and CR LF", "GET /cgi-bin/whois?domain=a%00b%0D%0Ac.com", 400);
     row("POST", "POST /cgi-bin/whois?domain=a.com", 405);
+    row("absolute form", "GET http://127.0.0.1/cgi-bin/whois?domain=example.com.cn", 200);
     row("elsewhere", "GET /etc/passwd", 404);
     row("huge header", "GET /", 431, "X-Filler: " + QByteArray(40000, 'x'));
     row("one address takes only its share", "GET /", 200, {}, 40);
@@ -194,9 +210,13 @@ void TestService::requests()
     }
     const QString base = QStringLiteral("http://127.0.0.1:%1").arg(service.port());
     const QList<QByteArray> headers = header.isEmpty() ? QList<QByteArray>() : QList {header};
-    QCOMPARE(httpRequest(base + request.split(' ')[1], request.split(' ')[0], headers, 5000).status,
+    const QByteArray target = request.split(' ')[1];
+    const bool absolute = target.startsWith("http://");
+    QCOMPARE(httpRequest(base + (absolute ? QByteArray("/") : target), request.split(' ')[0],
+                 headers, 5000, absolute ? target : QByteArray())
+                 .status,
         status);
-    QVERIFY(registries.iana.targets().empty());
+    QCOMPARE(registries.iana.targets().empty(), !absolute);
     QCOMPARE(httpRequest(base + "/").status, 200L); // and it goes on serving
     const QByteArray slowly = "GET / HTTP/1.1\r\nX-Filler: " + QByteArray(100, 'x');
     int sent = 0;
@@ -208,93 +228,197 @@ void TestService::requests()
     }
 }
 
-// A crowd of look-ups at once, under a misbehaving registry or from one client, then one more
-// look-up from another client, or the service stopping: each answered as it should be, and in
-// its own time.
-void TestService::crowds_data()
-{
-    QTest::addColumn<QStringList>("row");
-    for (const QStringList& row : tableOf("crowds.tsv"))
-        QTest::newRow(qPrintable(row[0])) << row.mid(1);
-}
+namespace {
 
-void TestService::crowds()
+// Look-ups asked at once, each from a thread of its own, each let in (held, or answered) before
+// the next comes; stopping the service answers whoever still waits.
+struct Crowd
 {
-    QFETCH(QStringList, row);
-    const Manner manner = row[0] == "hang" ? Manner::Hang : Manner::Late;
-    const int crowd = row[1].toInt(), workers = row[3].toInt(), budgetMs = row[4].toInt();
-    const QString under = row[2], shown = row[7];
-    const bool meanwhile = row[5] == "true";
-    QString probe = row[6];
-    FakeRegistries registries;
+    Crowd(
+        std::unique_ptr<WhoisService>& service, int size, const std::function<QString(int)>& domain)
+        : service(service), answers(size_t(size)), took(size_t(size))
+    {
+        for (int i = 0; i < size; ++i) {
+            clients.emplace_back([this, i, name = domain(i)] {
+                QElapsedTimer clock;
+                clock.start();
+                answers[size_t(i)] = shown(ask(*this->service, name));
+                took[size_t(i)] = clock.elapsed();
+                firstAnswered = firstAnswered || i == 0;
+                ++answered;
+            });
+            QVERIFY(QTest::qWaitFor([&] { return service->status().cached + answered >= i + 1; }));
+        }
+    }
+    ~Crowd()
+    {
+        service.reset();
+        join();
+    }
+    void join()
+    {
+        for (std::thread& client : clients)
+            if (client.joinable())
+                client.join();
+    }
+    // The registrar, or where there is none the state shown in its place.
+    static QString shown(const Answer& answer)
+    {
+        return answer.shown.at(0).isEmpty() ? answer.shown.at(1) : answer.shown.at(0);
+    }
+
+    std::unique_ptr<WhoisService>& service;
+    std::vector<QString> answers;
+    std::vector<qint64> took;
+    std::atomic<int> answered {0};
+    std::atomic<bool> firstAnswered {false};
+    std::vector<std::thread> clients;
+};
+
+const QString kCnRegistrar = QStringLiteral("北京新网数码信息技术有限公司");
+
+// The fake registries with .xyz served by whois.slow.test, answering in the manner given.
+ServiceSettings slowXyz(FakeRegistries& registries, Manner manner)
+{
     registries.iana.answer("xyz", ianaReferral("xyz", "whois.slow.test"));
     registries.slow.fallback(
         {200, "Registrar: Slow Registrar\nCreation Date: 2001-01-01\n", true, false, manner});
     registries.whois.fallback(whoisFixture("cnnic-cn.txt"));
     ServiceSettings settings = registries.service();
-    settings.workers = workers;
-    settings.queueLimit = workers ? 1000 : 0;
-    settings.budget = std::chrono::milliseconds(budgetMs);
-    settings.registries.perMinute.registry = 20;
     settings.http.trustedProxies = {QHostAddress::LocalHost};
+    return settings;
+}
+
+} // namespace
+
+// Forty look-ups wait for a registry that never answers, on one thread: another look-up is
+// answered meanwhile.
+void TestService::silentRegistryHoldsNoThread()
+{
+    FakeRegistries registries;
+    ServiceSettings settings = slowXyz(registries, Manner::Hang);
+    settings.workers = 1;
     auto service = std::make_unique<WhoisService>(settings);
-    const auto facts = [&service](const QString& domain, const QList<QByteArray>& headers = {}) {
-        const Answer got = ask(*service, domain, headers);
-        return got.shown.at(0).isEmpty() ? got.shown.at(1) : got.shown.at(0);
+    Crowd crowd(service, 40, [](int i) { return QStringLiteral("crowd-%1.xyz").arg(i); });
+    QCOMPARE(Crowd::shown(ask(*service, "example.com.cn")), kCnRegistrar);
+    QVERIFY(!crowd.firstAnswered);
+}
+
+// Twelve look-ups for a registry taking a second each, within 1.5 s: each is answered within
+// its budget, those whose turn could not come in time at once, and such a failure of the
+// service's own making is not kept.
+void TestService::queuedLookUpsEndWithinBudget()
+{
+    FakeRegistries registries;
+    ServiceSettings settings = slowXyz(registries, Manner::Late);
+    settings.budget = std::chrono::milliseconds(1500);
+    auto service = std::make_unique<WhoisService>(settings);
+    Crowd crowd(service, 12, [](int i) { return QStringLiteral("crowd-%1.xyz").arg(i); });
+    crowd.join();
+    for (qint64 ms : crowd.took)
+        QVERIFY2(ms < 2000, qPrintable(QString::number(ms)));
+    const auto failed = std::find(crowd.answers.begin(), crowd.answers.end(), kLimited);
+    QVERIFY(failed != crowd.answers.end());
+    const QString again = QStringLiteral("crowd-%1.xyz").arg(failed - crowd.answers.begin());
+    QCOMPARE(Crowd::shown(ask(*service, again)), QStringLiteral("Slow　Registrar"));
+}
+
+// With no thread to run on and no room to wait for one, a look-up is told so at once.
+void TestService::fullQueueIsOwnLimit()
+{
+    FakeRegistries registries;
+    ServiceSettings settings = slowXyz(registries, Manner::Hang);
+    settings.workers = 0;
+    settings.queueLimit = 0;
+    WhoisService service(settings);
+    QCOMPARE(Crowd::shown(ask(service, "other.com.cn")), kLimited);
+}
+
+// One client's twenty look-ups under one registry spend only its share of the allowance: another
+// client, behind a trusted proxy, is still served.
+void TestService::clientSpendsOnlyItsShare()
+{
+    FakeRegistries registries;
+    ServiceSettings settings = slowXyz(registries, Manner::Late);
+    settings.registries.perMinute.registry = 20;
+    auto service = std::make_unique<WhoisService>(settings);
+    Crowd crowd(service, 20, [](int i) { return QStringLiteral("crowd-%1.com.cn").arg(i); });
+    crowd.join();
+    QCOMPARE(Crowd::shown(ask(*service, "example.com.cn", {"X-Forwarded-For: 198.51.100.2"})),
+        kCnRegistrar);
+}
+
+// An IPv6 client is its /64: sixty addresses of one network are one client, and spend one
+// share; a client of another network is served.
+void TestService::clientsByNetwork()
+{
+    FakeRegistries registries;
+    ServiceSettings settings = slowXyz(registries, Manner::Answer);
+    settings.registries.perMinute.registry = 20;
+    WhoisService service(settings);
+    for (int i = 1; i <= 60; ++i)
+        ask(service, QStringLiteral("d%1.com.cn").arg(i),
+            {QStringLiteral("X-Forwarded-For: 2001:db8:1::%1").arg(i, 0, 16).toLatin1()});
+    QCOMPARE(Crowd::shown(ask(service, "example.com.cn", {"X-Forwarded-For: 2001:db8:2::1"})),
+        kCnRegistrar);
+}
+
+// Stopping with look-ups waiting for a silent registry answers every waiting client at once.
+void TestService::stopAnswersEveryoneAtOnce()
+{
+    FakeRegistries registries;
+    auto service = std::make_unique<WhoisService>(slowXyz(registries, Manner::Hang));
+    Crowd crowd(service, 2, [](int i) { return QStringLiteral("crowd-%1.xyz").arg(i); });
+    QElapsedTimer clock;
+    clock.start();
+    service.reset();
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    crowd.join();
+    for (const QString& answer : crowd.answers)
+        QCOMPARE(answer, kUnavailable);
+}
+
+// Names whose name server never answers: forty registrars' over port 43, or the registrar link
+// of an RDAP answer. The look-ups waiting on them hold no thread and no transfer: others under
+// other registries, over port 43 and over RDAP, are answered meanwhile.
+void TestService::silentNameServer_data()
+{
+    QTest::addColumn<bool>("rdap");
+    QTest::newRow("forty registrars' names") << false;
+    QTest::newRow("an RDAP registrar link's name") << true;
+}
+
+void TestService::silentNameServer()
+{
+    QFETCH(bool, rdap);
+    SilentNameServer dns;
+    FakeRegistries registries;
+    registries.iana.answer("xyz", ianaReferral("xyz", "whois.slow.test"));
+    for (int i = 0; i < 40; ++i)
+        registries.slow.answer(QStringLiteral("crowd-%1.xyz").arg(i).toUtf8(),
+            QStringLiteral("Domain Name: crowd-%1.xyz\nRegistrar WHOIS Server: whois.r%1.dns.test\n"
+                           "Registrar: Thin Registry Inc.\nCreation Date: 2001-01-01\n")
+                .arg(i)
+                .toUtf8());
+    const QByteArray silentLink
+        = rdapFixture("registry-com.json")
+              .replace("{registry}", registries.rdap.base().toUtf8() + "/rdap/")
+              .replace("{registrar}", "http://rdap.registrar.dns.test/rdap/");
+    registries.rdap.answer("/rdap/domain/silent-link.com", silentLink);
+    ServiceSettings settings = registries.service(true);
+    settings.dnsServers = dns.server();
+    settings.workers = 2;
+    auto service = std::make_unique<WhoisService>(settings);
+    QCOMPARE(ask(*service, "example-charity.org").status, 200L); // the bootstrap is had
+    const auto domain = [rdap](int i) {
+        return rdap ? QStringLiteral("silent-link.com") : QStringLiteral("crowd-%1.xyz").arg(i);
     };
-    std::vector<QString> answers(static_cast<size_t>(crowd));
-    std::vector<qint64> took(answers.size());
-    std::atomic<int> answered {0};
-    std::atomic<bool> firstAnswered {false};
-    std::vector<std::thread> clients;
-    const auto joinAll = [&] {
-        for (std::thread& thread : clients)
-            if (thread.joinable())
-                thread.join();
-    };
-    // Stopping the service answers whoever still waits, so the crowd need not sit out its budget.
-    const auto joined = qScopeGuard([&] {
-        service.reset();
-        joinAll();
-    });
-    const auto domain = [&under](int i) { return QStringLiteral("crowd-%1.").arg(i) + under; };
-    for (int i = 0; i < crowd; ++i) {
-        clients.emplace_back([&, i] {
-            QElapsedTimer clock;
-            clock.start();
-            answers[size_t(i)] = facts(domain(i));
-            took[size_t(i)] = clock.elapsed();
-            ++answered;
-            firstAnswered = firstAnswered || i == 0;
-        });
-        // Each is let in before the next comes: held, or already answered.
-        QVERIFY(QTest::qWaitFor([&] { return service->status().cached + answered >= i + 1; }));
-    }
-    if (probe == "stop") {
-        QElapsedTimer clock;
-        clock.start();
-        service.reset();
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-        joinAll();
-        for (const QString& answer : answers)
-            QCOMPARE(answer, shown);
-        return;
-    }
-    if (!meanwhile) {
-        joinAll();
-        for (qint64 ms : took)
-            QVERIFY2(ms < budgetMs + 500, qPrintable(QString::number(ms)));
-        if (probe.isEmpty()) {
-            const auto failed = std::find_if(answers.begin(), answers.end(),
-                [&](const QString& answer) { return answer != shown; });
-            QVERIFY(failed != answers.end());
-            probe = domain(int(failed - answers.begin()));
-        }
-    }
-    // From another client, behind a trusted proxy.
-    QCOMPARE(facts(probe, {"X-Forwarded-For: 198.51.100.2"}), shown);
-    if (meanwhile) // while the first of the crowd still waits for its server
-        QVERIFY(!firstAnswered);
+    Crowd crowd(service, rdap ? 1 : 40, domain);
+    QVERIFY(QTest::qWaitFor([&] { return !registries.slow.targets().empty() || rdap; }));
+    QCOMPARE(Crowd::shown(ask(*service, "example.com.cn")), kCnRegistrar);
+    QCOMPARE(
+        Crowd::shown(ask(*service, "www.Example-Shop.com")), shownFor("www.Example-Shop.com")[0]);
+    QVERIFY(!crowd.firstAnswered);
 }
 
 QTEST_GUILESS_MAIN(TestService)

@@ -35,6 +35,8 @@ private slots:
     void lookUps();
     void bootstrapKept();
     void cache();
+    void stopWhileBootstrapHangs_data();
+    void stopWhileBootstrapHangs();
     void limits_data();
     void limits();
 };
@@ -149,6 +151,40 @@ void TestServiceRdap::cache()
     upstream.clockAhead = 16 * 60;
     ask(service, "example-charity.org");
     QCOMPARE(queries(), size_t(3));
+}
+
+// Stopping while the bootstrap's first fetch hangs, with or without a client waiting for it: the
+// fetch is ended, and whoever waits answered, at once.
+void TestServiceRdap::stopWhileBootstrapHangs_data()
+{
+    QTest::addColumn<bool>("waiting");
+    QTest::newRow("a client waits") << true;
+    QTest::newRow("nobody waits") << false;
+}
+
+void TestServiceRdap::stopWhileBootstrapHangs()
+{
+    QFETCH(bool, waiting);
+    FakeRegistries upstream;
+    upstream.rdap.route("/dns.json", {200, {}, true, true});
+    ServiceSettings settings = upstream.service(true);
+    settings.budget = std::chrono::seconds(waiting ? 12 : 2);
+    auto service = std::make_unique<WhoisService>(settings);
+    Answer got;
+    std::thread client;
+    if (waiting)
+        client = std::thread([&] { got = ask(*service, "example-charity.org"); });
+    else // starts the fetch, and is answered over port 43 after half its time
+        QCOMPARE(ask(*service, "free-name-42.com").shown.at(1), kFree);
+    QTRY_COMPARE(upstream.rdap.asked("/dns.json"), 1);
+    QElapsedTimer clock;
+    clock.start();
+    service.reset();
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    if (waiting) {
+        client.join();
+        QCOMPARE(got.shown.at(1), kUnavailable);
+    }
 }
 
 // The service's own limit per server: the next look-up there is answered at once, asking no one.

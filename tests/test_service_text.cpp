@@ -29,6 +29,8 @@ private slots:
     void referrals();
     void addresses_data();
     void addresses();
+    void clients_data();
+    void clients();
     void page_data();
     void page();
     void cacheBoundInBytes();
@@ -139,6 +141,21 @@ void TestServiceText::addresses()
     QFETCH(bool, inTests);
     QFETCH(bool, reached);
     QCOMPARE(mayConnect(QHostAddress(address), inTests), reached);
+}
+
+void TestServiceText::clients_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("client");
+    for (const QStringList& row : tableOf("clients.tsv"))
+        QTest::newRow(qPrintable(row[0])) << row[0] << row[1];
+}
+
+void TestServiceText::clients()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, client);
+    QCOMPARE(clientOf(QHostAddress(address)), client);
 }
 
 void TestServiceText::page_data()

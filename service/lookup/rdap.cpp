@@ -34,24 +34,29 @@ Task<std::optional<LookupResult>> RdapLookUp::lookUp(const LookupRequest& reques
             break;
         if (!base.endsWith(u'/'))
             base += u'/';
-        const HttpFetch fetch = co_await m_hops.rdap(
-            base + QStringLiteral("domain/") + request.domain, Upstream::Registry, request, result);
-        if (fetch.status == 404) {
-            result.outcome = Outcome::NotRegistered;
-            co_return result;
+        RdapReading reading;
+        {
+            // What is read is kept, the answer itself not: the look-up may wait a while yet.
+            const HttpFetch fetch
+                = co_await m_hops.rdap(base + QStringLiteral("domain/") + request.domain,
+                    Upstream::Registry, request, result);
+            if (fetch.status == 404) {
+                result.outcome = Outcome::NotRegistered;
+                co_return result;
+            }
+            if (fetch.status == 200)
+                reading = readRdapDomain(fetch.body);
+            if (!reading.valid) {
+                // Another server of the TLD may do better.
+                limited = limited || fetch.status == 429;
+                failures << fetchFailure(base, fetch);
+                continue;
+            }
         }
-        // What is read is kept, the answer itself not: the look-up may wait a while yet.
-        const RdapReading reading
-            = fetch.status == 200 ? readRdapDomain(fetch.body) : RdapReading {};
-        if (reading.valid) {
-            result.outcome = Outcome::Registered;
-            result.record = reading.record;
-            co_await followRelated(reading, request, result);
-            co_return result;
-        }
-        // Another server of the TLD may do better.
-        limited = limited || fetch.status == 429;
-        failures << fetchFailure(base, fetch);
+        result.outcome = Outcome::Registered;
+        result.record = reading.record;
+        co_await followRelated(reading, request, result);
+        co_return result;
     }
     result.outcome = limited ? Outcome::RateLimited : Outcome::Unavailable;
     result.detail = QStringLiteral("RDAP: ") + failures.join(QStringLiteral("; "));

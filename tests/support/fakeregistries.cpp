@@ -34,6 +34,8 @@ RegistrySettings FakeRegistries::settings()
     settings.ianaPort = iana.port();
     settings.allowLoopback = true;
     settings.hosts = [this](const QString& host, quint16) -> std::optional<std::vector<Endpoint>> {
+        if (broken.contains(host))
+            throw std::runtime_error("broken on purpose");
         if (const auto moved = addresses.find(host); moved != addresses.end())
             return moved->second;
         if (host == "127.0.0.2" || host == "127.0.0.1")

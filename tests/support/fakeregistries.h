@@ -41,6 +41,7 @@ struct FakeRegistries
     TestHttpServer registrar {"127.0.0.6"};
     QTemporaryDir cache;
     std::map<QString, std::vector<Endpoint>> addresses; // where a host name leads instead
+    QStringList broken; // host names whose look-up throws, as a fault inside the service would
     std::atomic<int> clockAhead {0};
 };
 

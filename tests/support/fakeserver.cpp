@@ -79,8 +79,8 @@ QList<QStringList> tableOf(const char* name)
     return rows;
 }
 
-HttpGot httpRequest(
-    const QString& url, const char* method, const QList<QByteArray>& headers, long timeoutMs)
+HttpGot httpRequest(const QString& url, const char* method, const QList<QByteArray>& headers,
+    long timeoutMs, const QByteArray& target)
 {
     HttpGot got;
     CURL* curl = curl_easy_init();
@@ -93,6 +93,8 @@ HttpGot httpRequest(
     };
     curl_easy_setopt(curl, CURLOPT_URL, url.toUtf8().constData());
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
+    if (!target.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_REQUEST_TARGET, target.constData());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
@@ -217,4 +219,22 @@ std::vector<QByteArray> FakeServer::targets() const
     for (const Request& request : requests())
         result.push_back(request.target);
     return result;
+}
+
+SilentNameServer::SilentNameServer(const char* address)
+    : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+{
+    sockaddr_in at {};
+    at.sin_family = AF_INET;
+    inet_pton(AF_INET, address, &at.sin_addr);
+    socklen_t length = sizeof at;
+    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&at), length) != 0)
+        qFatal("silent name server cannot bind %s", address);
+    ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&at), &length);
+    m_server = QStringLiteral("%1:%2").arg(QLatin1String(address)).arg(ntohs(at.sin_port));
+}
+
+SilentNameServer::~SilentNameServer()
+{
+    ::close(m_fd);
 }

@@ -112,8 +112,25 @@ struct HttpGot
     QByteArray headers;
     QByteArray body;
 };
+// target: the request target to send instead of the url's path, such as an absolute URL.
 HttpGot httpRequest(const QString& url, const char* method = "GET",
-    const QList<QByteArray>& headers = {}, long timeoutMs = 30000);
+    const QList<QByteArray>& headers = {}, long timeoutMs = 30000, const QByteArray& target = {});
+
+// A name server on a loopback address that takes every question and answers none.
+class SilentNameServer
+{
+public:
+    explicit SilentNameServer(const char* address = "127.0.0.9");
+    ~SilentNameServer();
+    SilentNameServer(const SilentNameServer&) = delete;
+    SilentNameServer& operator=(const SilentNameServer&) = delete;
+    // "address:port", as the service's DNS setting takes it.
+    QString server() const { return m_server; }
+
+private:
+    int m_fd = -1;
+    QString m_server;
+};
 
 inline const auto gbk = [](const QString& text) -> QByteArray {
     QStringEncoder encoder("GBK"); // outlives the encoding it hands back
