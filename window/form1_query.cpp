@@ -28,12 +28,14 @@ QString Form1::fetchPage(const QString& url)
 
 void Form1::queryDomain()
 {
+    // Read once: an input method may commit text into the box while the answer is awaited.
+    const QString domain = domainBox->text();
     QString page;
     {
         const BusyCursor busy;
-        page = fetchPage(m_services.sites.whoisBase + domainBox->text());
+        page = fetchPage(m_services.sites.whoisBase + domain);
     }
-    domainLabel->setText(domainBox->text());
+    domainLabel->setText(domain);
     const WhoisFacts facts = readWhoisPage(page);
     registrarLabel->setText(facts.cop);
     registrantLabel->setText(facts.truename);
