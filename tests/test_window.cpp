@@ -30,16 +30,6 @@ int host(const QString& dir, const QString& banner)
     return runForm1(std::move(services));
 }
 
-struct PaintCounter : QObject
-{
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
-};
-
 } // namespace
 
 class TestWindow : public QObject

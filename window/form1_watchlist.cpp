@@ -1,13 +1,25 @@
 // The watch list of the main window: filling it at start, Watch, Delete and re-query.
 #include "window/form1.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include "watchlist/watchlist.h"
 
 namespace {
 
+// While another copy holds the file the window goes on painting; clicks and keys wait.
+void paintingPause(std::chrono::milliseconds step)
+{
+    QEventLoop loop;
+    QTimer::singleShot(step, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 WatchListFile watchListFile(const Form1Services& services)
 {
-    return WatchListFile(databasePath(services.programDir()), services.watchListLockWait);
+    return WatchListFile(
+        databasePath(services.programDir()), services.watchListLockWait, paintingPause);
 }
 
 } // namespace
@@ -20,9 +32,11 @@ void Form1::loadWatchList()
 
 void Form1::watchButtonClicked()
 {
-    // The entry shows even when the file refuses the row; it is gone at the next start.
-    watchList->append(domainBox->text());
-    watchListFile(m_services).add(domainBox->text());
+    // The entry shows even when the file refuses the row; it is gone at the next start. The text
+    // is read once, as the window paints (and an input method may commit) while the file is busy.
+    const QString text = domainBox->text();
+    watchList->append(text);
+    watchListFile(m_services).add(text);
 }
 
 void Form1::deleteButtonClicked()
