@@ -33,6 +33,24 @@ void CheckSchedule::finished(
     arm();
 }
 
+void CheckSchedule::skip(const QString& name, const QDateTime& due)
+{
+    if (name == m_running)
+        m_running.clear();
+    if (const auto at = m_due.find(name); at != m_due.end())
+        at->second.at = due;
+    arm();
+}
+
+bool CheckSchedule::anyDue() const
+{
+    const QDateTime now = m_clock.now();
+    for (const auto& [name, due] : m_due)
+        if (name != m_running && (!due.at.isValid() || due.at <= now))
+            return true;
+    return false;
+}
+
 QString CheckSchedule::hold()
 {
     ++m_holds;

@@ -35,6 +35,9 @@ public:
 
     // The check of name has ended: the next is at due, and no check starts before holdAllUntil.
     void finished(const QString& name, const QDateTime& due, const QDateTime& holdAllUntil = {});
+    // name need not be checked after all (another copy of the program just did): it is due at
+    // due, and the next check may start at once.
+    void skip(const QString& name, const QDateTime& due);
     // No check starts until release(); returns the name whose running check the caller must
     // abandon (empty when none). That check goes back to be done again, counting as no failure.
     QString hold();
@@ -44,6 +47,8 @@ public:
     void wake();
 
     QString running() const { return m_running; }
+    // Whether any name waits for its check (the catch-up is not done).
+    bool anyDue() const;
     // The earliest a check will start; invalid when none will.
     QDateTime nextStart() const;
 

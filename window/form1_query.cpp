@@ -5,6 +5,7 @@
 
 #include "whoispage/cut.h"
 #include "whoispage/whois.h"
+#include "window/watchchecker.h"
 
 namespace {
 
@@ -16,6 +17,27 @@ public:
     ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
     BusyCursor(const BusyCursor&) = delete;
     BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+// The user's query goes first: no background check runs while it does.
+class ChecksHeld
+{
+public:
+    explicit ChecksHeld(WatchChecker* watcher) : m_watcher(watcher)
+    {
+        if (m_watcher)
+            m_watcher->hold();
+    }
+    ~ChecksHeld()
+    {
+        if (m_watcher)
+            m_watcher->release();
+    }
+    ChecksHeld(const ChecksHeld&) = delete;
+    ChecksHeld& operator=(const ChecksHeld&) = delete;
+
+private:
+    WatchChecker* m_watcher;
 };
 
 } // namespace
@@ -32,6 +54,7 @@ void Form1::queryDomain()
     const QString domain = domainBox->text();
     QString page;
     {
+        const ChecksHeld held(m_watcher);
         const BusyCursor busy;
         page = fetchPage(m_services.sites.whoisBase + domain);
     }

@@ -4,7 +4,10 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include "watching/watchstore.h"
 #include "watchlist/watchlist.h"
+#include "window/desktopnotifier.h"
+#include "window/watchchecker.h"
 
 namespace {
 
@@ -37,6 +40,8 @@ void Form1::watchButtonClicked()
     const QString text = domainBox->text();
     watchList->append(text);
     watchListFile(m_services).add(text);
+    if (m_watcher)
+        m_watcher->watch(text);
 }
 
 void Form1::deleteButtonClicked()
@@ -45,13 +50,59 @@ void Form1::deleteButtonClicked()
     const int row = watchList->selectedRow();
     if (row == -1)
         return;
-    watchListFile(m_services).remove(watchList->entry(row));
+    const QString text = watchList->entry(row);
+    watchListFile(m_services).remove(text);
     // Only once the rows are gone: an entry whose rows stay must stay in the list as well.
     watchList->removeRow(row);
+    // The same text listed twice shares one state, watched until its last entry goes.
+    if (m_watcher && !watchList->entries().contains(text))
+        m_watcher->unwatch(text);
 }
 
 void Form1::watchListChosen()
 {
-    domainBox->setText(watchList->entry(watchList->selectedRow()));
+    const QString text = watchList->entry(watchList->selectedRow());
+    if (m_watcher)
+        m_watcher->markSeen(text);
+    domainBox->setText(text);
     queryDomain();
+}
+
+void Form1::startWatching()
+{
+    if (m_watcher)
+        return;
+    auto* watcher
+        = new WatchChecker(network(), m_services.sites.rdapBase, m_services.watchPolicy, this);
+    try {
+        watcher->start(watchStatePath(m_services.programDir()), watchList->entries());
+    } catch (const WatchStoreError& error) {
+        // The list goes on as a plain list, as it always was.
+        qWarning("%s", error.what());
+        delete watcher;
+        return;
+    }
+    m_watcher = watcher;
+    watchList->setRecords([watcher](const QString& text) { return watcher->record(text); });
+    connect(watcher, &WatchChecker::recordChanged, watchList, &ListBox::recordChanged);
+    connect(watcher, &WatchChecker::changesFound, this, &Form1::tellChanges);
+}
+
+void Form1::tellChanges(const QStringList& names)
+{
+    if (!m_notifier) {
+        m_notifier = new DesktopNotifier(m_services.notificationBus, this);
+        connect(m_notifier, &DesktopNotifier::activated, this, &Form1::bringUp);
+    }
+    m_notifier->notify(QStringLiteral("%1 个关注的域名有变化").arg(names.size()),
+        names.join(QStringLiteral("、")));
+}
+
+void Form1::bringUp()
+{
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
 }
