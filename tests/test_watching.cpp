@@ -4,6 +4,7 @@
 
 #include "support/fakeserver.h"
 #include "support/formfixture.h"
+#include "support/watchfixture.h"
 #include "watching/lifecycle.h"
 #include "watching/schedule.h"
 #include "watching/watchstore.h"
@@ -11,40 +12,6 @@
 namespace {
 
 const QDateTime kThen(QDate(2024, 9, 1), QTime(0, 0), Qt::UTC);
-
-QDateTime dateFrom(const QString& text)
-{
-    return text.contains(u'T') ? QDateTime::fromString(text, Qt::ISODateWithMs)
-                               : QDateTime(QDate::fromString(text, Qt::ISODate), {}, Qt::UTC);
-}
-
-// "registered;expires=2025-05-01;registrar=A;id=292;status=a,b": the facts a table row names.
-WatchFacts factsFrom(const QString& text)
-{
-    QStringList parts = text.split(u';');
-    WatchFacts facts;
-    const QString presence = parts.takeFirst();
-    facts.presence = presence == u"free" ? Presence::Free
-        : presence == u"reserved"        ? Presence::Reserved
-                                         : Presence::Registered;
-    for (const QString& part : parts) {
-        const QString key = part.section(u'=', 0, 0), value = part.section(u'=', 1);
-        QString* const texts[] = {&facts.domain, &facts.registrar, &facts.registrarId,
-            &facts.registrant, &facts.email, &facts.source};
-        const int at
-            = QStringList {"domain", "registrar", "id", "registrant", "email", "source"}.indexOf(
-                key);
-        if (at >= 0)
-            *texts[at] = QString(value).replace("\\n", "\n");
-        else if (key == u"created")
-            facts.created = dateFrom(value);
-        else if (key == u"expires")
-            facts.expires = dateFrom(value);
-        else if (key == u"status")
-            facts.status = value.split(u',');
-    }
-    return facts;
-}
 
 QList<QStringList> table(const char* name)
 {

@@ -218,8 +218,12 @@ void EntryDelegate::paint(
     QStyle* style = widget ? widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
 
+    // A row may be wider than the list: the marker goes at the list's right edge.
+    QRect visible = item.rect;
+    if (const auto* view = qobject_cast<const QAbstractItemView*>(widget))
+        visible &= view->viewport()->rect();
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-    const QRect area = item.rect.adjusted(margin, 0, -margin, 0);
+    const QRect area = visible.adjusted(margin, 0, -margin, 0);
     const bool selected = item.state & QStyle::State_Selected;
     const QPalette::ColorGroup group = !(item.state & QStyle::State_Enabled) ? QPalette::Disabled
         : item.state & QStyle::State_Active                                  ? QPalette::Normal
@@ -327,11 +331,25 @@ const QStringList& ListBox::entries() const
 void ListBox::setRecords(EntryModel::Records records)
 {
     m_entries->setRecords(std::move(records));
+    for (int row = 0; row < m_entries->size(); ++row)
+        fitMarkedRows(row);
 }
 
 void ListBox::recordChanged(const QString& text)
 {
     m_entries->recordChanged(text);
+    fitMarkedRows(int(m_entries->entries().indexOf(text)));
+}
+
+void ListBox::fitMarkedRows(int row)
+{
+    // Once an entry shows a marker, names are elided before it instead of scrolled to; a list
+    // without markers keeps its scroll bar for long names as it always had.
+    if (horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOff || row < 0)
+        return;
+    m_entries->publish();
+    if (!m_entries->index(row).data(EntryModel::MarkerRole).toString().isEmpty())
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
 QItemSelectionModel::SelectionFlags ListBox::selectionCommand(

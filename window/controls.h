@@ -176,6 +176,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void fitMarkedRows(int row);
+
     EntryModel* m_entries;
     bool m_pressedOnEntry = false;
 };
