@@ -371,6 +371,29 @@ private slots:
         QVERIFY(!store.load("renewed.example")->unseen);
     }
 
+    // A check that hangs is given up for the user's query and done again after it, counting as
+    // no failure.
+    void usersQueryGoesFirst()
+    {
+        TestHttpServer service;
+        service.route("/rdap/domain/a.example", TestHttpServer::Response {200, {}, true, true});
+        FormFixture fixture(service.base() + "/cgi-bin/whois?domain=");
+        fixture.services.sites.rdapBase = service.base() + "/rdap/domain/";
+        fixture.services.watchPolicy.spacing = std::chrono::seconds(0);
+        fixture.sql("insert into domain(url) values('a.example')");
+        Form1& form = fixture.form();
+        QTRY_COMPARE(service.targets().size(), size_t(1));
+        service.route("/rdap/domain/a.example", {200, "{\"objectClassName\": \"domain\"}"});
+        form.domainBox->setText("b.example");
+        QTest::mouseClick(form.queryButton, Qt::LeftButton);
+        QTRY_COMPARE(service.targets(),
+            (std::vector<QByteArray> {"/rdap/domain/a.example", "/cgi-bin/whois?domain=b.example",
+                "/rdap/domain/a.example"}));
+        const QModelIndex entry = form.watchList->model()->index(0, 0);
+        QTRY_COMPARE(entry.data(EntryModel::MarkerRole).toString(), QString("已注册"));
+        QVERIFY(!entry.data(Qt::ToolTipRole).toString().contains("失败"));
+    }
+
     void rule_data()
     {
         // Pixels on a 1024 x 768 screen, 15 twips each; -1: left as it is.
