@@ -4,19 +4,35 @@ CheckSchedule::CheckSchedule(ScheduleClock& clock, const CheckPolicy& policy, St
     : m_clock(clock), m_policy(policy), m_start(std::move(start))
 { }
 
+CheckSchedule::Turn CheckSchedule::turnOf(const QString& name, const Due& due)
+{
+    return {due.at.isValid(), due.at.isValid() ? due.at.toMSecsSinceEpoch() : 0, due.order, name};
+}
+
+void CheckSchedule::setDue(const QString& name, const QDateTime& at)
+{
+    auto [entry, added] = m_due.try_emplace(name, Due {at, m_watched});
+    if (added) {
+        ++m_watched;
+    } else {
+        m_turns.erase(turnOf(name, entry->second));
+        entry->second.at = at;
+    }
+    m_turns.insert(turnOf(name, entry->second));
+}
+
 void CheckSchedule::watch(const QString& name, const QDateTime& due)
 {
-    auto [at, added] = m_due.try_emplace(name, Due {due, m_watched});
-    if (added)
-        ++m_watched;
-    else
-        at->second.at = due;
+    setDue(name, due);
     arm();
 }
 
 void CheckSchedule::unwatch(const QString& name)
 {
-    m_due.erase(name);
+    if (const auto entry = m_due.find(name); entry != m_due.end()) {
+        m_turns.erase(turnOf(name, entry->second));
+        m_due.erase(entry);
+    }
     arm();
 }
 
@@ -25,8 +41,8 @@ void CheckSchedule::finished(
 {
     if (name == m_running)
         m_running.clear();
-    if (const auto at = m_due.find(name); at != m_due.end())
-        at->second.at = due;
+    if (watches(name))
+        setDue(name, due);
     m_notBefore = m_clock.now().addSecs(m_policy.spacing.count());
     if (holdAllUntil.isValid() && holdAllUntil > m_notBefore)
         m_notBefore = holdAllUntil;
@@ -37,17 +53,19 @@ void CheckSchedule::skip(const QString& name, const QDateTime& due)
 {
     if (name == m_running)
         m_running.clear();
-    if (const auto at = m_due.find(name); at != m_due.end())
-        at->second.at = due;
+    if (watches(name))
+        setDue(name, due);
     arm();
 }
 
 bool CheckSchedule::anyDue() const
 {
     const QDateTime now = m_clock.now();
-    for (const auto& [name, due] : m_due)
-        if (name != m_running && (!due.at.isValid() || due.at <= now))
-            return true;
+    for (const Turn& turn : m_turns) {
+        if (std::get<3>(turn) == m_running)
+            continue;
+        return !std::get<0>(turn) || std::get<1>(turn) <= now.toMSecsSinceEpoch();
+    }
     return false;
 }
 
@@ -73,18 +91,15 @@ void CheckSchedule::release()
 
 QDateTime CheckSchedule::nextStart() const
 {
-    if (m_holds > 0 || !m_running.isEmpty() || m_due.empty())
+    if (m_holds > 0 || !m_running.isEmpty() || m_turns.empty())
         return {};
+    const Turn& first = *m_turns.begin();
     const QDateTime now = m_clock.now();
-    QDateTime first;
-    for (const auto& [name, due] : m_due) {
-        const QDateTime at = due.at.isValid() ? due.at : now;
-        if (!first.isValid() || at < first)
-            first = at;
-    }
-    if (m_notBefore.isValid() && m_notBefore > first)
-        first = m_notBefore;
-    return first;
+    QDateTime at
+        = std::get<0>(first) ? QDateTime::fromMSecsSinceEpoch(std::get<1>(first), Qt::UTC) : now;
+    if (m_notBefore.isValid() && m_notBefore > at)
+        at = m_notBefore;
+    return at;
 }
 
 void CheckSchedule::arm()
@@ -95,29 +110,11 @@ void CheckSchedule::arm()
 void CheckSchedule::wake()
 {
     const QDateTime start = nextStart();
-    const QDateTime now = m_clock.now();
-    if (!start.isValid() || start > now) {
+    if (!start.isValid() || start > m_clock.now()) {
         arm();
         return;
     }
-    // The most overdue; never-checked names (no due time) first, in the order watched.
-    auto pick = m_due.end();
-    for (auto at = m_due.begin(); at != m_due.end(); ++at) {
-        if (at->second.at.isValid() && at->second.at > now)
-            continue;
-        const auto earlier = [](const Due& a, const Due& b) {
-            if (a.at.isValid() != b.at.isValid())
-                return !a.at.isValid();
-            return a.at != b.at ? a.at < b.at : a.order < b.order;
-        };
-        if (pick == m_due.end() || earlier(at->second, pick->second))
-            pick = at;
-    }
-    if (pick == m_due.end()) {
-        arm();
-        return;
-    }
-    m_running = pick->first;
+    m_running = std::get<3>(*m_turns.begin());
     m_clock.wakeAt({});
     m_start(m_running);
 }

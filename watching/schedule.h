@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <map>
+#include <set>
+#include <tuple>
 
 #include <QDateTime>
 #include <QString>
@@ -21,7 +23,7 @@ public:
 
 // Which watched name is checked when: one check at a time, the next no sooner than the policy's
 // spacing after the last ended, none while held (the user's own query goes first) and none before
-// a Retry-After has passed. The most overdue name goes first.
+// a Retry-After has passed. Names never checked go first, then the most overdue.
 class CheckSchedule
 {
 public:
@@ -53,18 +55,24 @@ public:
     QDateTime nextStart() const;
 
 private:
-    void arm();
-
+    // The order checks go in: never-checked names first, then the most overdue; names due
+    // together in the order they were watched. Invalid due times sort as the epoch.
+    using Turn = std::tuple<bool, qint64, quint64, QString>; // checked before, due, order, name
     struct Due
     {
         QDateTime at;
-        quint64 order; // names due together go in the order they were watched
+        quint64 order;
     };
+
+    static Turn turnOf(const QString& name, const Due& due);
+    void setDue(const QString& name, const QDateTime& at);
+    void arm();
 
     ScheduleClock& m_clock;
     CheckPolicy m_policy;
     StartCheck m_start;
     std::map<QString, Due> m_due;
+    std::set<Turn> m_turns; // one for each name of m_due
     quint64 m_watched = 0;
     QString m_running;
     int m_holds = 0;
