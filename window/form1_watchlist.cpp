@@ -86,6 +86,10 @@ void Form1::startWatching()
     watchList->setRecords([watcher](const QString& text) { return watcher->record(text); });
     connect(watcher, &WatchChecker::recordChanged, watchList, &ListBox::recordChanged);
     connect(watcher, &WatchChecker::changesFound, this, &Form1::tellChanges);
+    // Days left are counted to today: a new day shows within the hour.
+    auto* hourly = new QTimer(watcher);
+    connect(hourly, &QTimer::timeout, watchList->viewport(), qOverload<>(&QWidget::update));
+    hourly->start(std::chrono::hours(1));
 }
 
 void Form1::tellChanges(const QStringList& names)
