@@ -10,12 +10,12 @@ const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = kService;
 const QString kAppId = QStringLiteral("net.domainwhois.DomainWhois");
+const QString kPrivateBus = QStringLiteral("domain-whois-notifications");
 
 QDBusConnection busAt(const QString& address)
 {
-    return address.isEmpty()
-        ? QDBusConnection::sessionBus()
-        : QDBusConnection::connectToBus(address, QStringLiteral("domain-whois-notifications"));
+    return address.isEmpty() ? QDBusConnection::sessionBus()
+                             : QDBusConnection::connectToBus(address, kPrivateBus);
 }
 
 } // namespace
@@ -29,6 +29,13 @@ DesktopNotifier::DesktopNotifier(const QString& busAddress, QObject* parent)
         SLOT(actionInvoked(uint, QString)));
     m_bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
         SLOT(notificationClosed(uint, uint)));
+}
+
+DesktopNotifier::~DesktopNotifier()
+{
+    // A bus named by address is this notifier's own; the next may be handed another address.
+    if (m_bus.name() == kPrivateBus)
+        QDBusConnection::disconnectFromBus(kPrivateBus);
 }
 
 void DesktopNotifier::notify(const QString& summary, const QString& body)

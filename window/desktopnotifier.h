@@ -11,6 +11,7 @@ class DesktopNotifier : public QObject
 public:
     // busAddress: the D-Bus to use; empty: the session bus.
     explicit DesktopNotifier(const QString& busAddress, QObject* parent = nullptr);
+    ~DesktopNotifier() override;
     Q_DISABLE_COPY_MOVE(DesktopNotifier)
 
     // Shows one notification, in place of the one shown before if that is still up. Returns at

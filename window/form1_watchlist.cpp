@@ -1,4 +1,5 @@
-// The watch list of the main window: filling it at start, Watch, Delete and re-query.
+// The watch list of the main window: filling it at start, Watch, Delete and re-query, and watching
+// its entries in the background.
 #include "window/form1.h"
 
 #include <QEventLoop>
