@@ -75,6 +75,8 @@ int main(int argc, char* argv[])
     services.programDir = [dir] { return dir; };
     const QString banner = QString::fromLocal8Bit(argv[2]);
     services.sites.banner = banner == u"-" ? QString() : banner;
+    // Checks after the first paint go nowhere rather than to a service on the real address.
+    services.sites.rdapBase = QStringLiteral("http://127.0.0.1:9/rdap/domain/");
     Watcher watcher(!services.sites.banner.isEmpty());
     app.installEventFilter(&watcher);
     return runForm1(std::move(services));

@@ -124,6 +124,10 @@ private slots:
         QDirIterator it(m_prefix, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext())
             left << it.next().mid(m_prefix.size() + 1);
+        // The program made its watching state beside the list; both are the user's.
+        left.removeIf([](const QString& file) {
+            return file.startsWith("libexec/domain-whois/watch-state.db");
+        });
         QCOMPARE(left, QStringList {"libexec/domain-whois/domain.mdb"});
         QVERIFY(sql(m_watchList, "select url from domain").contains("kept.example"));
     }

@@ -1,4 +1,6 @@
 // The whois fetch over real HTTP on loopback, and the query driven through the window.
+#include <future>
+
 #include <QtTest>
 
 #include "support/formfixture.h"
@@ -101,8 +103,20 @@ private slots:
         form.domainBox->setText(typed);
         // A first query of another page, which the second must overwrite everywhere.
         QTest::mouseClick(form.queryButton, Qt::LeftButton);
-        server.route("/cgi-bin/whois", {200, body});
+        // While the second answer is awaited, an input method commits other text into the box:
+        // the labels still show what was queried.
+        TestHttpServer::Response second {200, body};
+        second.onRequest = [&form] {
+            const auto typed = std::make_shared<std::promise<void>>();
+            QMetaObject::invokeMethod(&form, [&form, typed] {
+                form.domainBox->setText("typed meanwhile");
+                typed->set_value();
+            });
+            typed->get_future().wait_for(std::chrono::seconds(10));
+        };
+        server.route("/cgi-bin/whois", second);
         QTest::mouseClick(form.queryButton, Qt::LeftButton);
+        QCOMPARE(form.domainBox->text(), QString("typed meanwhile"));
         QCOMPARE(fixture.labels().join('|'), shown.isEmpty() ? typed + "|||| | " : shown);
         QCOMPARE(server.targets(), (std::vector<QByteArray> {target, target}));
         QVERIFY(fixture.messages.isEmpty());

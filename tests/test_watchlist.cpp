@@ -151,16 +151,25 @@ private slots:
         Form1& form = fixture.form();
         sqlite3* other = nullptr;
         sqlite3_open(fixture.dbPath().toUtf8().constData(), &other);
+        PaintCounter counter;
+        form.registrarLabel->installEventFilter(&counter);
         // Held briefly: the command waits for it. Held on: the command gives up after its wait.
+        // Either way the window paints meanwhile.
         for (const bool release : {true, false}) {
             sqlite3_exec(other, "begin immediate", nullptr, nullptr, nullptr);
+            counter.paints = 0;
             std::thread releaser([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                QMetaObject::invokeMethod(form.registrarLabel, "setText", Qt::QueuedConnection,
+                    Q_ARG(QString, release ? "a" : "b"));
+                std::this_thread::sleep_for(std::chrono::milliseconds(150));
                 if (release)
                     sqlite3_exec(other, "commit", nullptr, nullptr, nullptr);
             });
             watch(form, {"a.example"});
+            const int paintedMeanwhile = counter.paints; // nothing has run since it returned
             releaser.join();
+            QVERIFY(paintedMeanwhile > 0);
         }
         sqlite3_close(other);
         QCOMPARE(fixture.messages.size(), 1);

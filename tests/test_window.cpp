@@ -2,10 +2,15 @@
 // behaves while a query waits, and moving it by its picture with the pull-back onto the screen.
 #include <thread>
 
+#include <QAccessible>
+#include <QToolTip>
 #include <QtTest>
 
 #include "support/formfixture.h"
 #include "support/fakeserver.h"
+#include "support/watchfixture.h"
+#include "watching/lifecycle.h"
+#include "watching/watchstore.h"
 #include "window/program.h"
 #include "window/bannerview.h"
 #include "window/controls.h"
@@ -30,15 +35,27 @@ int host(const QString& dir, const QString& banner)
     return runForm1(std::move(services));
 }
 
-struct PaintCounter : QObject
+int distance(QRgb a, QRgb b)
 {
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
-};
+    return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b))
+        + std::abs(qBlue(a) - qBlue(b));
+}
+
+// The pixel of image within columns [from, to) nearest to colour: its distance.
+int nearest(const QImage& image, int from, int to, QRgb colour)
+{
+    int best = 3 * 255;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = from; x < to; ++x)
+            best = std::min(best, distance(image.pixel(x, y), colour));
+    return best;
+}
+
+QImage grabRow(ListBox* list, int row)
+{
+    const QRect rect = list->visualRect(list->model()->index(row, 0));
+    return list->viewport()->grab(rect & list->viewport()->rect()).toImage();
+}
 
 } // namespace
 
@@ -207,6 +224,174 @@ private slots:
         QVERIFY(!QGuiApplication::overrideCursor());
         QTRY_COMPARE(shownAtWatch, QString("Slow"));
         QCOMPARE(fixture.sql("select url from domain"), QStringList {"不要输入www."});
+    }
+
+    void paintedRow_data()
+    {
+        QTest::addColumn<QString>("facts"); // "-": never checked; "?": checks failed
+        QTest::addColumn<bool>("unseen");
+        QTest::addColumn<QString>("marker");
+        QTest::addColumn<QRgb>("colour");
+        QTest::addColumn<QString>("tip"); // part of the tooltip
+        using namespace markerColour;
+        const auto row = [](const char* name, const char* facts, bool unseen, const char* marker,
+                             QRgb colour, const char* tip) {
+            QTest::newRow(name) << facts << unseen << QString(marker) << colour << QString(tip);
+        };
+        row("never checked: as it always looked", "-", false, "", 0, "");
+        row("far", "registered;expires=+200;registrar=R", false, "200天", kCalm, "注册商：R");
+        row("within 30 days: amber", "registered;expires=+20", false, "20天", kSoon, "到期日期：");
+        row("within 7: red", "registered;expires=+5", false, "5天", kUrgent, "检查于");
+        row("free: green", "free", false, "未注册", kFree, "该域名尚未注册");
+        row("past expiry", "registered;expires=-10", false, "已过期", kUrgent, "（估计");
+        row("redemption", "registered;expires=-50;status=redemption period", false, "赎回期",
+            kUrgent, "状态：redemption period");
+        row("reserved", "reserved;status=inactive", false, "保留", kCalm, "注册局保留");
+        row("checks failed", "?", false, "?", kCalm, "上次检查失败：查询服务没有应答");
+        row("changed, not yet looked at", "registered;expires=+20", true, "20天", kSoon,
+            "最近的变化：");
+    }
+
+    // A long name is elided before its marker, which is right-aligned in its colour, is the
+    // entry's accessible description, and the tooltip tells the rest.
+    void paintedRow()
+    {
+        QFETCH(QString, facts);
+        QFETCH(bool, unseen);
+        QFETCH(QString, marker);
+        QFETCH(QRgb, colour);
+        QFETCH(QString, tip);
+        const QString name = "a-rather-long-name-for-the-list.example";
+        FormFixture fixture;
+        fixture.sql("insert into domain(url) values('" + name + "')");
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        WatchRecord record;
+        record.checked = now.addSecs(-3600);
+        record.due = now.addDays(1);
+        record.known = facts != "?";
+        record.facts = factsFrom(facts == "?" ? "registered" : facts);
+        record.failure = facts == "?" ? "查询服务没有应答" : "";
+        record.unseen = unseen;
+        if (unseen)
+            record.history = {{ChangeKind::Renewed, record.checked, "2024-01-01", "2025-01-01"}};
+        if (facts != "-")
+            WatchStore(watchStatePath(fixture.dir.path())).save(name, record);
+        Form1& form = fixture.form();
+        ListBox* list = form.watchList;
+        const QModelIndex index = list->model()->index(0, 0);
+        QTRY_COMPARE(index.data(EntryModel::MarkerRole).toString(), marker);
+        QCOMPARE(index.data().toString(), name);
+        QAccessibleInterface* cell
+            = QAccessible::queryAccessibleInterface(list)->tableInterface()->cellAt(0, 0);
+        QCOMPARE(cell->text(QAccessible::Description), marker);
+
+        const QImage painted = grabRow(list, 0);
+        const int width = painted.width();
+        if (marker.isEmpty()) {
+            list->setItemDelegate(new QStyledItemDelegate(list));
+            QCOMPARE(painted, grabRow(list, 0));
+        } else {
+            // The marker's colour at the right (thin strokes are lighter); a chromatic one nowhere
+            // in the name.
+            QVERIFY(nearest(painted, width * 2 / 3, width, colour) < 75);
+            if (colour != markerColour::kCalm)
+                QVERIFY(nearest(painted, 0, width / 2, colour) > 90);
+            QCOMPARE(painted.pixel(0, painted.height() / 2) == 0xff2a6fdb, unseen);
+        }
+
+        const QPoint at = list->visualRect(index).center();
+        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &help);
+        if (tip.isEmpty()) {
+            QVERIFY(!QToolTip::isVisible());
+        } else {
+            QTRY_VERIFY(QToolTip::isVisible());
+            QVERIFY2(QToolTip::text().contains(tip), qPrintable(QToolTip::text()));
+            QToolTip::hideText();
+        }
+    }
+
+    // The window opened on a list last checked a week ago: the catch-up checks every name through
+    // the service, marks the one whose expiry moved, and one notification says so; clicking it
+    // brings the window up, clicking the entry unmarks it.
+    void catchUpMarksAndNotifies()
+    {
+        TestNotifications notifications;
+        if (notifications.address().isEmpty())
+            QSKIP("needs dbus-daemon");
+        TestHttpServer service;
+        TestHttpServer::Response domain {200, fixtureFile(WATCHING_FIXTURES, "com-rdap.json")};
+        domain.headers = {{"Cache-Control", "public, max-age=900"}};
+        service.route("/rdap/domain/renewed.example", domain);
+        service.route("/rdap/domain/steady.example", domain);
+        FormFixture fixture(service.base() + "/cgi-bin/whois?domain=");
+        fixture.services.sites.rdapBase = service.base() + "/rdap/domain/";
+        fixture.services.notificationBus = notifications.address();
+        fixture.services.watchPolicy.spacing = std::chrono::seconds(0);
+        fixture.sql("insert into domain values(1,'renewed.example'),(2,'steady.example'),"
+                    "(3,'new.example')");
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        WatchRecord before;
+        before.known = true;
+        before.facts = readCheckAnswer(200, domain.body, {}, {}, now).facts;
+        before.checked = now.addDays(-7);
+        before.due = now.addDays(-1);
+        WatchStore store(watchStatePath(fixture.dir.path()));
+        store.save("steady.example", before);
+        before.facts.expires = before.facts.expires.addYears(-1);
+        store.save("renewed.example", before);
+
+        Form1& form = fixture.form();
+        QTRY_COMPARE(notifications.shown.size(), 1);
+        QCOMPARE(notifications.shown[0].summary, QString("1 个关注的域名有变化"));
+        QCOMPARE(notifications.shown[0].body, QString("renewed.example"));
+        QVERIFY(notifications.shown[0].actions.contains("default"));
+        QCOMPARE(service.targets(),
+            (std::vector<QByteArray> {"/rdap/domain/new.example", "/rdap/domain/steady.example",
+                "/rdap/domain/renewed.example"}));
+        const auto unseen = [&](int row) {
+            return form.watchList->model()->index(row, 0).data(EntryModel::UnseenRole).toBool();
+        };
+        QCOMPARE(QList<bool>({unseen(0), unseen(1), unseen(2)}), QList<bool>({false, false, true}));
+        QCOMPARE(form.watchList->model()->index(0, 0).data(EntryModel::MarkerRole).toString(),
+            QString("未注册"));
+        QCOMPARE(store.load("renewed.example")->history.size(), 1);
+
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QTRY_VERIFY(other.isActiveWindow());
+        notifications.click(1);
+        QTRY_VERIFY(form.isActiveWindow());
+
+        const QRect entry = form.watchList->visualRect(form.watchList->model()->index(2, 0));
+        QTest::mouseClick(form.watchList->viewport(), Qt::LeftButton, {}, entry.center());
+        QCOMPARE(form.domainLabel->text(), QString("renewed.example"));
+        QVERIFY(!unseen(2));
+        QVERIFY(!store.load("renewed.example")->unseen);
+    }
+
+    // A check that hangs is given up for the user's query and done again after it, counting as
+    // no failure.
+    void usersQueryGoesFirst()
+    {
+        TestHttpServer service;
+        service.route("/rdap/domain/a.example", TestHttpServer::Response {200, {}, true, true});
+        FormFixture fixture(service.base() + "/cgi-bin/whois?domain=");
+        fixture.services.sites.rdapBase = service.base() + "/rdap/domain/";
+        fixture.services.watchPolicy.spacing = std::chrono::seconds(0);
+        fixture.sql("insert into domain(url) values('a.example')");
+        Form1& form = fixture.form();
+        QTRY_COMPARE(service.targets().size(), size_t(1));
+        service.route("/rdap/domain/a.example", {200, "{\"objectClassName\": \"domain\"}"});
+        form.domainBox->setText("b.example");
+        QTest::mouseClick(form.queryButton, Qt::LeftButton);
+        QTRY_COMPARE(service.targets(),
+            (std::vector<QByteArray> {"/rdap/domain/a.example", "/cgi-bin/whois?domain=b.example",
+                "/rdap/domain/a.example"}));
+        const QModelIndex entry = form.watchList->model()->index(0, 0);
+        QTRY_COMPARE(entry.data(EntryModel::MarkerRole).toString(), QString("已注册"));
+        QVERIFY(!entry.data(Qt::ToolTipRole).toString().contains("失败"));
     }
 
     void rule_data()

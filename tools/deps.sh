@@ -8,7 +8,7 @@ DEPS=(
     libicu-dev
     libbenchmark-dev
     fonts-wqy-zenhei
-    xvfb xauth openbox xdotool sqlite3 curl desktop-file-utils appstream
+    xvfb xauth openbox xdotool sqlite3 curl desktop-file-utils appstream dbus
 )
 
 install_missing() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <stdexcept>
 
 #include <QString>
@@ -21,11 +22,14 @@ QString databasePath(const QString& programDir);
 // The watch list in its SQLite file, table domain(id, url). Each call opens the file, runs its one
 // statement and closes it again, so the file is held only while a command runs. The file is never
 // created: a missing, unreadable or foreign one is a WatchListError. A call waits up to lockWait
-// for another copy of the program to let go of the file.
+// for another copy of the program to let go of the file, calling pause between its tries.
 class WatchListFile
 {
 public:
-    WatchListFile(QString path, std::chrono::milliseconds lockWait);
+    // Waits for a while; the default sleeps. The window's keeps painting meanwhile.
+    using Pause = std::function<void(std::chrono::milliseconds)>;
+
+    WatchListFile(QString path, std::chrono::milliseconds lockWait, Pause pause = {});
 
     // Every url, the newest row first; rows without one are skipped.
     QStringList load() const;
@@ -37,4 +41,5 @@ public:
 private:
     QString m_path;
     std::chrono::milliseconds m_lockWait;
+    Pause m_pause;
 };

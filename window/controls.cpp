@@ -2,9 +2,12 @@
 
 #include <limits>
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 
+#include "watching/lifecycle.h"
 #include "window/fonts.h"
 #include "window/bannerview.h"
 
@@ -15,6 +18,8 @@ constexpr QRgb kYellow = 0xffffff00;
 // The text box keeps the desktop colour for its text (black on current desktops) on white.
 constexpr QRgb kDesktopColour = 0xff000000;
 constexpr QRgb kTextBoxBack = 0xffffffff;
+// The bar beside an entry with changes the user has not looked at.
+constexpr QRgb kUnseenBar = 0xff2a6fdb;
 
 } // namespace
 
@@ -148,9 +153,103 @@ int EntryModel::rowCount(const QModelIndex& parent) const
 
 QVariant EntryModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_published)
+    if (!index.isValid() || index.row() >= m_published)
         return {};
-    return m_entries.at(index.row());
+    const QString& text = m_entries.at(index.row());
+    if (role == Qt::DisplayRole)
+        return text;
+    const WatchRecord* record = m_records ? m_records(text) : nullptr;
+    if (!record)
+        return {};
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    switch (role) {
+    case MarkerRole:
+    case Qt::AccessibleDescriptionRole: {
+        const QString marker = markerFor(*record, now).text;
+        return marker.isEmpty() ? QVariant() : marker;
+    }
+    case MarkerColourRole:
+        return QColor::fromRgba(markerFor(*record, now).colour);
+    case UnseenRole:
+        return record->unseen;
+    case Qt::ToolTipRole: {
+        QStringList lines = describeRecord(text, *record, now);
+        if (lines.isEmpty())
+            return {};
+        for (QString& line : lines)
+            line = line.toHtmlEscaped();
+        // Rich text on purpose, so that a registrant's name is never taken for markup.
+        return QStringLiteral("<qt>") + lines.join(QStringLiteral("<br>"))
+            + QStringLiteral("</qt>");
+    }
+    default:
+        return {};
+    }
+}
+
+void EntryModel::setRecords(Records records)
+{
+    m_records = std::move(records);
+    if (m_published > 0)
+        emit dataChanged(index(0), index(m_published - 1));
+}
+
+void EntryModel::recordChanged(const QString& text)
+{
+    for (int row = 0; row < m_published; ++row)
+        if (m_entries.at(row) == text)
+            emit dataChanged(index(row), index(row));
+}
+
+void EntryDelegate::paint(
+    QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const QString marker = index.data(EntryModel::MarkerRole).toString();
+    const bool unseen = index.data(EntryModel::UnseenRole).toBool();
+    if (marker.isEmpty() && !unseen) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    QStyleOptionViewItem item(option);
+    initStyleOption(&item, index);
+    const QString name = item.text;
+    item.text.clear(); // the style draws background, selection and focus; the texts are ours
+    const QWidget* widget = item.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+
+    // A row may be wider than the list: the marker goes at the list's right edge.
+    QRect visible = item.rect;
+    if (const auto* view = qobject_cast<const QAbstractItemView*>(widget))
+        visible &= view->viewport()->rect();
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    const QRect area = visible.adjusted(margin, 0, -margin, 0);
+    const bool selected = item.state & QStyle::State_Selected;
+    const QPalette::ColorGroup group = !(item.state & QStyle::State_Enabled) ? QPalette::Disabled
+        : item.state & QStyle::State_Active                                  ? QPalette::Normal
+                                                                             : QPalette::Inactive;
+    const QColor text
+        = item.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+    painter->save();
+    int markerWidth = 0;
+    if (!marker.isEmpty()) {
+        markerWidth = item.fontMetrics.horizontalAdvance(marker + u' ');
+        painter->setFont(item.font);
+        painter->setPen(selected ? text : index.data(EntryModel::MarkerColourRole).value<QColor>());
+        painter->drawText(area, Qt::AlignRight | Qt::AlignVCenter, marker);
+    }
+    QFont font = item.font;
+    if (unseen) {
+        font.setBold(true);
+        painter->fillRect(QRect(item.rect.left(), item.rect.top() + 1, 2, item.rect.height() - 2),
+            QColor::fromRgb(kUnseenBar));
+    }
+    const QRect nameArea = area.adjusted(0, 0, -markerWidth, 0);
+    painter->setFont(font);
+    painter->setPen(text);
+    painter->drawText(nameArea, Qt::AlignLeft | Qt::AlignVCenter,
+        QFontMetrics(font).elidedText(name, Qt::ElideRight, nameArea.width()));
+    painter->restore();
 }
 
 void EntryModel::append(const QString& text)
@@ -184,6 +283,7 @@ void EntryModel::remove(int row)
 ListBox::ListBox(QWidget* parent) : QListView(parent), m_entries(new EntryModel(this))
 {
     setModel(m_entries);
+    setItemDelegate(new EntryDelegate(this));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformItemSizes(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -221,6 +321,35 @@ void ListBox::setSelectedRow(int row)
 QString ListBox::entry(int row) const
 {
     return m_entries->entry(row);
+}
+
+const QStringList& ListBox::entries() const
+{
+    return m_entries->entries();
+}
+
+void ListBox::setRecords(EntryModel::Records records)
+{
+    m_entries->setRecords(std::move(records));
+    for (int row = 0; row < m_entries->size(); ++row)
+        fitMarkedRows(row);
+}
+
+void ListBox::recordChanged(const QString& text)
+{
+    m_entries->recordChanged(text);
+    fitMarkedRows(int(m_entries->entries().indexOf(text)));
+}
+
+void ListBox::fitMarkedRows(int row)
+{
+    // Once an entry shows a marker, names are elided before it instead of scrolled to; a list
+    // without markers keeps its scroll bar for long names as it always had.
+    if (horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOff || row < 0)
+        return;
+    m_entries->publish();
+    if (!m_entries->index(row).data(EntryModel::MarkerRole).toString().isEmpty())
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
 QItemSelectionModel::SelectionFlags ListBox::selectionCommand(

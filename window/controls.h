@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <variant>
 
 #include <QAbstractListModel>
@@ -10,11 +11,13 @@
 #include <QListView>
 #include <QPushButton>
 #include <QRect>
+#include <QStyledItemDelegate>
 
 class BannerView;
 class ListBox;
 class Label;
 class LinkLabel;
+struct WatchRecord;
 
 constexpr int kTwipsPerPixel = 15;
 
@@ -94,11 +97,16 @@ private:
 
 // The entries of a ListBox. Entries are appended at once but shown to the view in one batch when
 // the event loop next runs: a watch list of 100,000 entries is filled in one notification
-// instead of 100,000.
+// instead of 100,000. An entry's text never changes; what is known of it from watching comes as
+// further roles: its marker (also its accessible description), tooltip and unseen changes.
 class EntryModel : public QAbstractListModel
 {
     Q_OBJECT
 public:
+    enum Role { MarkerRole = Qt::UserRole + 1, MarkerColourRole, UnseenRole };
+    // What is known of an entry's text; null: nothing.
+    using Records = std::function<const WatchRecord*(const QString& text)>;
+
     using QAbstractListModel::QAbstractListModel;
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -108,13 +116,30 @@ public:
     void remove(int row);
     int size() const { return int(m_entries.size()); }
     QString entry(int row) const { return m_entries.value(row); }
+    const QStringList& entries() const { return m_entries; }
     // Tells the view about every entry appended since it was last told.
     void publish();
+    void setRecords(Records records);
+    // The record of text changed: its entries are shown anew.
+    void recordChanged(const QString& text);
 
 private:
     QStringList m_entries;
     int m_published = 0;
     bool m_publishPending = false;
+    Records m_records;
+};
+
+// Paints an entry as the list always has, and, once the entry has been checked, its marker
+// right-aligned in the marker's colour with the name elided before it; an entry with unseen
+// changes gets its name in bold and a bar at its left edge.
+class EntryDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+        const QModelIndex& index) const override;
 };
 
 // A single-selection, unsorted list of texts. Only the left button selects, and modifier keys
@@ -136,6 +161,9 @@ public:
     void setSelectedRow(int row);
     // The text of the entry at row, empty when there is none.
     QString entry(int row) const;
+    const QStringList& entries() const;
+    void setRecords(EntryModel::Records records);
+    void recordChanged(const QString& text);
 
 signals:
     void chosen();
@@ -148,6 +176,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void fitMarkedRows(int row);
+
     EntryModel* m_entries;
     bool m_pressedOnEntry = false;
 };

@@ -59,7 +59,11 @@ Form1::Form1(Form1Services services, QWidget* parent)
 
     // The banner is fetched once the window has painted.
     connect(
-        this, &Form1::firstPainted, this, [this] { bannerView->startLoading(network()); },
+        this, &Form1::firstPainted, this,
+        [this] {
+            bannerView->startLoading(network());
+            startWatching();
+        },
         Qt::QueuedConnection);
     bannerView->setLinkOpener([this](const QUrl& link) {
         try {

@@ -6,11 +6,14 @@
 
 #include <QWidget>
 
+#include "watching/record.h"
 #include "window/controls.h"
 #include "window/pagefetch.h"
 #include "window/sites.h"
 
+class DesktopNotifier;
 class QNetworkAccessManager;
+class WatchChecker;
 class WindowMover;
 
 // What the window needs from the world outside it. The defaults are the real program's; tests
@@ -27,6 +30,10 @@ struct Form1Services
     FetchLimits fetchLimits;
     // How long a watch-list command waits for another copy of the program to let go of the file.
     std::chrono::milliseconds watchListLockWait = std::chrono::seconds(5);
+    // How often the watched names are checked through the service (sites.rdapBase).
+    CheckPolicy watchPolicy;
+    // The D-Bus that desktop notifications go to; empty: the session bus.
+    QString notificationBus;
 
     static QString defaultProgramDir();
     static bool defaultOpenBrowser(const QString& url);
@@ -45,6 +52,12 @@ public:
     // Runs before the window is first shown: starts the banner page and fills the watch list.
     // Throws what fails; the caller reports it and ends the program.
     void load();
+
+    // Checks the watched names in the background, from what the state file knew; the window
+    // starts it after its first paint. Without a usable state file nothing is watched.
+    void startWatching();
+    // Shows the window in front, as a click on a notification does.
+    void bringUp();
 
     // Opens url in a new window of the external browser.
     void openSite(const QString& url);
@@ -72,6 +85,8 @@ private:
     QNetworkAccessManager& network();
     void queryDomain();
     void loadWatchList();
+    // One notification for names whose checks found changes.
+    void tellChanges(const QStringList& names);
     // Pulls the window back against an edge of the primary screen when a tenth or more of it lies
     // beyond that edge.
     void pullBackOntoScreen();
@@ -85,5 +100,7 @@ private:
     QPixmap m_picture;
     QNetworkAccessManager* m_network = nullptr;
     WindowMover* m_mover = nullptr;
+    WatchChecker* m_watcher = nullptr;
+    DesktopNotifier* m_notifier = nullptr;
     bool m_painted = false;
 };

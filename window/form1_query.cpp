@@ -5,6 +5,7 @@
 
 #include "whoispage/cut.h"
 #include "whoispage/whois.h"
+#include "window/watchchecker.h"
 
 namespace {
 
@@ -18,6 +19,27 @@ public:
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
+// The user's query goes first: no background check runs while it does.
+class ChecksHeld
+{
+public:
+    explicit ChecksHeld(WatchChecker* watcher) : m_watcher(watcher)
+    {
+        if (m_watcher)
+            m_watcher->hold();
+    }
+    ~ChecksHeld()
+    {
+        if (m_watcher)
+            m_watcher->release();
+    }
+    ChecksHeld(const ChecksHeld&) = delete;
+    ChecksHeld& operator=(const ChecksHeld&) = delete;
+
+private:
+    WatchChecker* m_watcher;
+};
+
 } // namespace
 
 QString Form1::fetchPage(const QString& url)
@@ -28,12 +50,15 @@ QString Form1::fetchPage(const QString& url)
 
 void Form1::queryDomain()
 {
+    // Read once: an input method may commit text into the box while the answer is awaited.
+    const QString domain = domainBox->text();
     QString page;
     {
+        const ChecksHeld held(m_watcher);
         const BusyCursor busy;
-        page = fetchPage(m_services.sites.whoisBase + domainBox->text());
+        page = fetchPage(m_services.sites.whoisBase + domain);
     }
-    domainLabel->setText(domainBox->text());
+    domainLabel->setText(domain);
     const WhoisFacts facts = readWhoisPage(page);
     registrarLabel->setText(facts.cop);
     registrantLabel->setText(facts.truename);

@@ -70,10 +70,10 @@ QByteArray fixtureFile(const char* folder, const char* name)
     return file.readAll();
 }
 
-QList<QStringList> tableOf(const char* name)
+QList<QStringList> tableIn(const char* folder, const char* name)
 {
     QList<QStringList> rows;
-    for (const QString& line : QString::fromUtf8(whoisFixture(name)).split(u'\n'))
+    for (const QString& line : QString::fromUtf8(fixtureFile(folder, name)).split(u'\n'))
         if (!line.trimmed().isEmpty() && !line.startsWith(u'#'))
             rows << line.split(u'\t');
     return rows;

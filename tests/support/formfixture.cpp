@@ -34,7 +34,10 @@ void makeEmptyDatabase(const QString& path)
 FormFixture::FormFixture(const QString& whoisBase)
 {
     makeEmptyDatabase(dbPath());
-    services.sites = {whoisBase, {}, QStringLiteral("http://127.0.0.1:9")};
+    services.sites.whoisBase = whoisBase;
+    services.sites.rdapBase = QStringLiteral("http://127.0.0.1:9/rdap/domain/");
+    services.sites.banner.clear();
+    services.sites.home = QStringLiteral("http://127.0.0.1:9");
     services.programDir = [this] { return dir.path(); };
     services.openBrowser = [this](const QString& url) { return opened << url, true; };
     services.reportError = [this](QWidget*, const QString& message) { messages << message; };

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <QEvent>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -12,6 +13,17 @@
 QStringList sql(const QString& path, const QString& statements);
 // Makes an empty watch list at path from the schema kept with the program.
 void makeEmptyDatabase(const QString& path);
+
+// Counts the paints of the widgets it is installed on.
+struct PaintCounter : QObject
+{
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
 
 // A Form1 on a temporary program folder with an empty domain.mdb, its messages and browser
 // calls recorded, and no banner address unless one is handed in.
