@@ -77,6 +77,8 @@ inline constexpr unsigned kHttpThreads = 2;
 // --- reading answers ---------------------------------------------------------------------------
 // A domain has a handful of name servers; an answer listing thousands is not believed.
 inline constexpr qsizetype kMostNameServers = 16;
+// And a handful of status codes.
+inline constexpr qsizetype kMostStatuses = 16;
 
 // --- pages -------------------------------------------------------------------------------------
 // What the kept pages may take by default, counted in page and name bytes.

@@ -5,6 +5,7 @@
 #include <QDateTime>
 
 #include "service/http/page.h"
+#include "service/http/rdapobject.h"
 #include "service/names/domainname.h"
 #include "service/reading/whoistext.h"
 
@@ -19,12 +20,19 @@ struct WhoisService::Run
 
 namespace {
 
-// The page of a state that needs no look-up, made once.
-std::shared_ptr<const Reply> statePage(Outcome outcome)
+// A look-up's answer in every form.
+LookupAnswer answerOf(const QString& domain, const LookupResult& result)
+{
+    return {std::make_shared<const Reply>(whoisPage(domain, result)),
+        std::make_shared<const Reply>(rdapDomainReply(domain, result))};
+}
+
+// The answer of a state that needs no look-up, made once.
+LookupAnswer stateAnswer(Outcome outcome)
 {
     LookupResult result;
     result.outcome = outcome;
-    return std::make_shared<const Reply>(whoisPage({}, result));
+    return answerOf({}, result);
 }
 
 } // namespace
@@ -51,7 +59,7 @@ WhoisService::~WhoisService()
 {
     // Every waiting client is answered at once; then every wait ends (turns, the bootstrap, the
     // network, timers), the look-ups run to their ends on the pool, and only then does it go.
-    static const auto unavailable = statePage(Outcome::Unavailable);
+    static const LookupAnswer unavailable = stateAnswer(Outcome::Unavailable);
     m_stopping = true;
     m_cache.abandon(unavailable);
     m_registries.stop();
@@ -81,9 +89,19 @@ void WhoisService::handle(const HttpRequest& request, const Respond& respond)
         return send(methodNotAllowedPage());
     if (request.path == "/cgi-bin/whois") {
         const auto found = request.query.constFind("domain");
-        return whois(found == request.query.cend() ? std::nullopt : std::optional(*found),
-            request.client, respond);
+        return lookUp(found == request.query.cend() ? std::nullopt : std::optional(*found),
+            Form::Page, request.client, respond);
     }
+    static const QByteArray rdapDomain = "/rdap/domain/";
+    if (request.path.startsWith(rdapDomain))
+        return lookUp(request.path.mid(rdapDomain.size()), Form::Rdap, request.client, respond);
+    if (request.path == "/rdap/help") {
+        static const auto help = std::make_shared<const Reply>(rdapHelpReply());
+        return respond({help, {}});
+    }
+    if (request.path.startsWith("/rdap/")) // RFC 7480 5.4: a query type not served
+        return send(rdapErrorReply(501, QStringLiteral("Not Implemented"),
+            QStringLiteral("this server answers domain queries only")));
     if (request.path == "/ad/ad2.html")
         return send(bannerPage(status()));
     if (request.path == "/" || request.path == "/index.html")
@@ -95,10 +113,10 @@ void WhoisService::handle(const HttpRequest& request, const Respond& respond)
     send(notFoundPage());
 }
 
-void WhoisService::whois(
-    const std::optional<QByteArray>& typed, const QString& client, const Respond& respond)
+void WhoisService::lookUp(const std::optional<QByteArray>& typed, Form form, const QString& client,
+    const Respond& respond)
 {
-    static const auto notADomain = statePage(Outcome::NotADomain);
+    static const LookupAnswer notADomain = stateAnswer(Outcome::NotADomain);
     const Clock::time_point started = Clock::now();
     const std::optional<QString> domain = typed && typed->size() <= limits::kMaxQueryOctets
         ? registrableDomain(decodeTyped(*typed))
@@ -109,10 +127,10 @@ void WhoisService::whois(
         log(typed ? QString::fromUtf8(typed->left(limits::kMaxQueryOctets).toPercentEncoding())
                   : QStringLiteral("-"),
             result, started);
-        return respond({notADomain, {}});
+        return respond({notADomain.in(form), {}});
     }
     Sent hit;
-    switch (m_cache.claim(*domain, respond, &hit)) {
+    switch (m_cache.claim(*domain, form, respond, &hit)) {
     case AnswerCache::Claim::Hit:
         ++m_fromCache;
         return respond(hit);
@@ -168,13 +186,15 @@ void WhoisService::finish(const Run& run, const LookupResult& heard, bool asked)
     log(run.domain, result, run.started);
     // Kept as long as downstream caches are told they may keep it; an unknown TLD's page is not
     // kept, as IANA's answer already is, nor a failure of the service's own making.
-    Reply reply = whoisPage(run.domain, result);
+    Reply page = whoisPage(run.domain, result);
+    Reply rdap = rdapDomainReply(run.domain, result);
     const bool own = failed && result.ownLimit;
     if (own)
-        reply.maxAgeSeconds = int(limits::kOwnFailureLife.count());
+        page.maxAgeSeconds = rdap.maxAgeSeconds = int(limits::kOwnFailureLife.count());
     const bool keep = (result.outcome != Outcome::NotADomain || unknownSuffix) && !own;
-    const auto page = std::make_shared<const Reply>(std::move(reply));
-    m_cache.finish(run.domain, page, seconds(keep ? page->maxAgeSeconds : 0));
+    const LookupAnswer answer {std::make_shared<const Reply>(std::move(page)),
+        std::make_shared<const Reply>(std::move(rdap))};
+    m_cache.finish(run.domain, answer, seconds(keep ? answer.page->maxAgeSeconds : 0));
 }
 
 void WhoisService::log(

@@ -47,8 +47,9 @@ private:
     struct Run;
 
     void handle(const HttpRequest& request, const Respond& respond);
-    void whois(
-        const std::optional<QByteArray>& typed, const QString& client, const Respond& respond);
+    // A look-up of typed text, answered in form.
+    void lookUp(const std::optional<QByteArray>& typed, Form form, const QString& client,
+        const Respond& respond);
     // asked: the registries were asked, rather than the service refusing or stopping.
     void finish(const Run& run, const LookupResult& result, bool asked = true);
     void log(const QString& what, const LookupResult& result, Clock::time_point started) const;

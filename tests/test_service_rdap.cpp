@@ -3,6 +3,10 @@
 // RDAP servers of the shared fake registries.
 #include <functional>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <QtTest>
 
 #include "support/fakeregistries.h"
@@ -25,6 +29,107 @@ FakeServer::Response slow(FakeServer::Response answer)
     return answer;
 }
 
+// The text at path in an RDAP answer (see tests/rdap/endpoint.tsv).
+QString valueAt(const QJsonObject& object, const QString& path, const QByteArray& headers)
+{
+    const QStringList parts = path.split(u'.');
+    const QString& top = parts[0];
+    const auto joined = [](const QJsonArray& array, const char* member = nullptr) {
+        QStringList items;
+        for (const QJsonValue& item : array)
+            items << (member ? item.toObject().value(QLatin1String(member)).toString()
+                             : item.toString());
+        return items.join(u',');
+    };
+    if (top == "header")
+        return QRegularExpression("(?mi)^" + parts[1] + ":\\s*([^\\r\\n]*)")
+            .match(headers)
+            .captured(1);
+    if (parts.size() == 1) {
+        const QJsonValue value = object.value(top);
+        if (top == "nameservers")
+            return joined(value.toArray(), "ldhName");
+        if (top == "events")
+            return joined(value.toArray(), "eventAction");
+        return value.isArray() ? joined(value.toArray()) : value.toVariant().toString();
+    }
+    for (const QJsonValue& item : object.value(top).toArray()) {
+        const QJsonObject member = item.toObject();
+        if (top == "events" && member.value("eventAction").toString() == parts[1])
+            return member.value("eventDate").toString();
+        if ((top == "notices" || top == "remarks")
+            && member.value("title").toString() == parts[1]) {
+            QStringList lines;
+            for (const QJsonValue& line : member.value("description").toArray())
+                lines << line.toString();
+            return lines.join(" | ");
+        }
+        if (top == "entities" && member.value("roles").toArray().contains(parts[1])) {
+            if (parts[2] == "iana")
+                return member.value("publicIds")
+                    .toArray()
+                    .at(0)
+                    .toObject()
+                    .value("identifier")
+                    .toString();
+            for (const QJsonValue& property : member.value("vcardArray").toArray().at(1).toArray())
+                if (property.toArray().at(0).toString() == parts[2])
+                    return property.toArray().at(3).toString();
+        }
+    }
+    return {};
+}
+
+// What of RFC 9083 an answer breaks; empty when it keeps every rule checked.
+QStringList rfc9083Faults(const QJsonObject& object, long status)
+{
+    QStringList faults;
+    const auto check = [&faults](bool kept, const QString& rule) {
+        if (!kept)
+            faults << rule;
+    };
+    static const QRegularExpression date(
+        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(\\.\\d+)?(Z|[+-]\\d\\d:\\d\\d)$");
+    check(object.value("rdapConformance").toArray().contains("rdap_level_0"),
+        "4.1: rdapConformance holds rdap_level_0");
+    const auto describedAll = [&](const char* member) {
+        for (const QJsonValue& item : object.value(member).toArray()) {
+            check(item.toObject().value("description").isArray(),
+                QString("4.3: every %1 has a description array").arg(member));
+        }
+    };
+    describedAll("notices");
+    describedAll("remarks");
+    if (status != 200) {
+        check(object.value("errorCode").toInt() == status, "6: errorCode is the HTTP status");
+        check(object.value("title").isString(), "6: an error has a title");
+        check(object.value("description").isArray(), "6: an error has a description array");
+        return faults;
+    }
+    check(object.value("objectClassName") == "domain", "5.3: objectClassName is domain");
+    check(QRegularExpression("^[a-z0-9.-]+$").match(object.value("ldhName").toString()).hasMatch(),
+        "3: ldhName is in LDH form");
+    for (const QJsonValue& event : object.value("events").toArray()) {
+        check(event.toObject().value("eventAction").isString(), "4.5: an event has an action");
+        check(date.match(event.toObject().value("eventDate").toString()).hasMatch(),
+            "4.5: eventDate is RFC 3339");
+    }
+    for (const QJsonValue& value : object.value("entities").toArray()) {
+        const QJsonObject entity = value.toObject();
+        check(entity.value("objectClassName") == "entity", "5.1: objectClassName is entity");
+        check(entity.value("roles").isArray(), "5.1: an entity has roles");
+        const QJsonArray card = entity.value("vcardArray").toArray();
+        check(card.at(0) == "vcard" && card.at(1).toArray().at(0).toArray().at(0) == "version",
+            "5.1: vcardArray is jCard, version first (RFC 7095)");
+    }
+    for (const QJsonValue& server : object.value("nameservers").toArray())
+        check(server.toObject().value("objectClassName") == "nameserver"
+                && server.toObject().value("ldhName").isString(),
+            "5.2: a nameserver has its class and ldhName");
+    check(object.value("status").isArray(), "4.6: status is an array");
+    return faults;
+}
+
 } // namespace
 
 class TestServiceRdap : public QObject
@@ -35,6 +140,8 @@ private slots:
     void lookUps();
     void bootstrapKept();
     void cache();
+    void endpoint_data();
+    void endpoint();
     void stopWhileBootstrapHangs_data();
     void stopWhileBootstrapHangs();
     void limits_data();
@@ -151,6 +258,38 @@ void TestServiceRdap::cache()
     upstream.clockAhead = 16 * 60;
     ask(service, "example-charity.org");
     QCOMPARE(queries(), size_t(3));
+}
+
+// The RDAP endpoint: every TLD answered as an RDAP domain object, from the registry's RDAP
+// answer or translated from its whois answer, each answer within RFC 9083's rules.
+void TestServiceRdap::endpoint_data()
+{
+    QTest::addColumn<QStringList>("row");
+    QFile table(RDAP_FIXTURES "/endpoint.tsv");
+    QVERIFY(table.open(QIODevice::ReadOnly));
+    for (const QString& line : QString::fromUtf8(table.readAll()).split(u'\n'))
+        if (!line.isEmpty() && !line.startsWith(u'#'))
+            QTest::newRow(qPrintable(line.section(u'\t', 0, 0))) << line.split(u'\t').mid(1);
+}
+
+void TestServiceRdap::endpoint()
+{
+    QFETCH(QStringList, row); // name, via RDAP, status, checks
+    FakeRegistries upstream;
+    WhoisService service(upstream.service(row[1] == "true"));
+    const HttpGot got
+        = httpRequest(QStringLiteral("http://127.0.0.1:%1/rdap/domain/").arg(service.port())
+            + row[0].toUtf8().toPercentEncoding());
+    QCOMPARE(got.status, row[2].toLong());
+    QVERIFY2(got.headers.contains("Content-Type: application/rdap+json"), got.headers.constData());
+    const QJsonObject object = QJsonDocument::fromJson(got.body).object();
+    QCOMPARE(rfc9083Faults(object, got.status), QStringList());
+    for (QString check : row[3].split(" ; ")) {
+        check.replace("{registry}", upstream.rdap.base() + "/rdap/")
+            .replace("{registrar}", upstream.registrar.base() + "/rdap/");
+        const QString path = check.section(u'=', 0, 0), value = check.section(u'=', 1);
+        QCOMPARE(path + '=' + valueAt(object, path, got.headers), check);
+    }
 }
 
 // Stopping while the bootstrap's first fetch hangs, with or without a client waiting for it: the

@@ -196,13 +196,15 @@ void TestServiceText::page()
 void TestServiceText::cacheBoundInBytes()
 {
     Clock::time_point now = Clock::now();
-    const auto page
-        = std::make_shared<const Reply>(Reply {200, "text/plain", QByteArray(1000, 'x')});
-    AnswerCache cache([&now] { return now; }, 3 * (1000 + 300));
+    const auto form = [](int bytes) {
+        return std::make_shared<const Reply>(Reply {200, "text/plain", QByteArray(bytes, 'x')});
+    };
+    const LookupAnswer page {form(600), form(400)};
+    AnswerCache cache([&now] { return now; }, 3 * (1000 + 600));
     Sent hit;
     const auto claim = [&](const char* domain) {
         return cache.claim(
-            domain, [](Sent) {}, &hit);
+            domain, Form::Rdap, [](Sent) {}, &hit);
     };
     for (const auto& [domain, minutes] : {std::pair {"a.com", 15}, {"b.com", 5}, {"c.com", 15}}) {
         QCOMPARE(claim(domain), AnswerCache::Claim::Lead);
@@ -212,9 +214,10 @@ void TestServiceText::cacheBoundInBytes()
     QCOMPARE(claim("b.com"), AnswerCache::Claim::Lead); // stale, looked up again
     QCOMPARE(claim("d.com"), AnswerCache::Claim::Lead);
     cache.finish("d.com", page, std::chrono::minutes(15));
-    QVERIFY(cache.bytes() <= 3 * (1000 + 300));
+    QVERIFY(cache.bytes() <= 3 * (1000 + 600));
     QCOMPARE(claim("b.com"), AnswerCache::Claim::Joined);
     QCOMPARE(claim("c.com"), AnswerCache::Claim::Hit);
+    QCOMPARE(hit.reply, page.rdap);
     QCOMPARE(claim("a.com"), AnswerCache::Claim::Lead); // the stalest no one waited on
 }
 

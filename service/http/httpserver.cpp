@@ -55,14 +55,15 @@ MHD_Result queue(MHD_Connection* connection, const Sent& sent)
     int maxAge = reply.maxAgeSeconds;
     if (sent.freshUntil) {
         maxAge
-            = int(std::chrono::duration_cast<std::chrono::seconds>(*sent.freshUntil - Clock::now())
-                      .count());
+            = int(std::chrono::ceil<std::chrono::seconds>(*sent.freshUntil - Clock::now()).count());
     }
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.contentType.constData());
     const QByteArray cache
         = maxAge > 0 ? "public, max-age=" + QByteArray::number(maxAge) : "no-store";
     MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, cache.constData());
-    if (reply.status == 503 && reply.maxAgeSeconds > 0) {
+    for (const auto& [name, value] : reply.headers)
+        MHD_add_response_header(response, name.constData(), value.constData());
+    if ((reply.status == 503 || reply.status == 429) && reply.maxAgeSeconds > 0) {
         MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER,
             QByteArray::number(reply.maxAgeSeconds).constData());
     }

@@ -86,29 +86,32 @@ WhoisFacts intendedFacts(const LookupResult& result)
     return facts;
 }
 
+std::chrono::seconds freshFor(const LookupResult& result)
+{
+    switch (result.outcome) {
+    case Outcome::Registered:
+        return result.incomplete ? limits::kFailureLife : limits::kRegisteredLife;
+    case Outcome::NotRegistered:
+    case Outcome::Reserved:
+        return limits::kNotRegisteredLife;
+    case Outcome::NotADomain:
+        return limits::kNotADomainLife;
+    case Outcome::RateLimited:
+    case Outcome::Unavailable:
+        break;
+    }
+    return limits::kFailureLife;
+}
+
 Reply whoisPage(const QString& domain, const LookupResult& result)
 {
     // How long the page stays fresh, for the service's own cache and for any in front of it.
     Reply reply;
     reply.contentType = "text/plain; charset=GBK";
-    switch (result.outcome) {
-    case Outcome::Registered:
-        reply.maxAgeSeconds = result.incomplete ? 30 : 15 * 60;
-        break;
-    case Outcome::NotRegistered:
-    case Outcome::Reserved:
-        reply.maxAgeSeconds = 5 * 60;
-        break;
-    case Outcome::NotADomain:
-        reply.status = 400;
-        reply.maxAgeSeconds = 60 * 60;
-        break;
-    case Outcome::RateLimited:
-    case Outcome::Unavailable:
-        reply.status = 503;
-        reply.maxAgeSeconds = 30;
-        break;
-    }
+    reply.status = result.outcome == Outcome::NotADomain                                   ? 400
+        : result.outcome == Outcome::RateLimited || result.outcome == Outcome::Unavailable ? 503
+                                                                                           : 200;
+    reply.maxAgeSeconds = int(freshFor(result).count());
 
     const WhoisFacts facts = intendedFacts(result);
     PageValues values {domain, facts.cop, facts.truename, facts.mail,

@@ -1,11 +1,16 @@
 #pragma once
 
+#include <chrono>
+
 #include <QByteArray>
 #include <QString>
 
 #include "whoispage/whois.h"
 #include "service/reading/record.h"
 #include "service/http/reply.h"
+
+// How long a look-up's answer stays fresh, here and in any cache downstream.
+std::chrono::seconds freshFor(const LookupResult& result);
 
 // What the window must show for a look-up (the five labels beside the domain).
 WhoisFacts intendedFacts(const LookupResult& result);

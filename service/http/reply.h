@@ -5,6 +5,8 @@
 #include <optional>
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 
 #include "service/net/network.h"
 
@@ -15,6 +17,7 @@ struct Reply
     QByteArray contentType;
     QByteArray body;
     int maxAgeSeconds = 0; // how long a cache may keep it; 0: not at all
+    QList<QPair<QByteArray, QByteArray>> headers; // more than these
 };
 
 // A reply on its way to one client. A kept reply is fresh until freshUntil, and downstream caches

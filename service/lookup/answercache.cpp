@@ -6,39 +6,42 @@ AnswerCache::AnswerCache(std::function<Clock::time_point()> now, qint64 limitByt
 
 qint64 AnswerCache::cost(const QString& domain, const Entry& entry)
 {
-    constexpr qint64 kOverhead = 256;
-    return kOverhead + 2 * domain.size() + (entry.reply ? entry.reply->body.size() : 0);
+    constexpr qint64 kOverhead = 512;
+    const LookupAnswer& a = entry.answer;
+    return kOverhead + 2 * domain.size() + (a.page ? a.page->body.size() : 0)
+        + (a.rdap ? a.rdap->body.size() : 0);
 }
 
 void AnswerCache::forget(const QString& domain, const Entry& entry)
 {
-    if (entry.reply) {
+    if (entry.answer.page) {
         m_byEnd.erase({entry.freshUntil, domain});
         m_bytes -= cost(domain, entry);
     }
 }
 
-AnswerCache::Claim AnswerCache::claim(const QString& domain, const Respond& respond, Sent* hit)
+AnswerCache::Claim AnswerCache::claim(
+    const QString& domain, Form form, const Respond& respond, Sent* hit)
 {
     const std::lock_guard lock(m_mutex);
     const Clock::time_point now = m_now();
     Entry& entry = m_entries[domain];
     if (!entry.waiting.empty()) {
-        entry.waiting.push_back(respond);
+        entry.waiting.emplace_back(form, respond);
         return Claim::Joined;
     }
-    if (entry.reply && now < entry.freshUntil) {
-        *hit = {entry.reply, entry.freshUntil};
+    if (entry.answer.page && now < entry.freshUntil) {
+        *hit = {entry.answer.in(form), entry.freshUntil};
         return Claim::Hit;
     }
-    entry.waiting.push_back(respond);
+    entry.waiting.emplace_back(form, respond);
     return Claim::Lead;
 }
 
 void AnswerCache::finish(
-    const QString& domain, std::shared_ptr<const Reply> reply, std::chrono::seconds life)
+    const QString& domain, const LookupAnswer& answer, std::chrono::seconds life)
 {
-    std::vector<Respond> waiting;
+    std::vector<std::pair<Form, Respond>> waiting;
     std::optional<Clock::time_point> freshUntil;
     {
         const std::lock_guard lock(m_mutex);
@@ -46,7 +49,7 @@ void AnswerCache::finish(
         waiting.swap(entry.waiting);
         forget(domain, entry);
         if (life.count() > 0) {
-            entry.reply = reply;
+            entry.answer = answer;
             entry.freshUntil = m_now() + life;
             freshUntil = entry.freshUntil;
             m_byEnd.insert({entry.freshUntil, domain});
@@ -56,23 +59,23 @@ void AnswerCache::finish(
             m_entries.remove(domain);
         }
     }
-    for (const Respond& respond : waiting)
-        respond({reply, freshUntil});
+    for (const auto& [form, respond] : waiting)
+        respond({answer.in(form), freshUntil});
 }
 
-void AnswerCache::abandon(const std::shared_ptr<const Reply>& reply)
+void AnswerCache::abandon(const LookupAnswer& answer)
 {
-    std::vector<Respond> waiting;
+    std::vector<std::pair<Form, Respond>> waiting;
     {
         const std::lock_guard lock(m_mutex);
         for (Entry& entry : m_entries) {
-            for (Respond& respond : entry.waiting)
-                waiting.push_back(std::move(respond));
+            for (auto& one : entry.waiting)
+                waiting.push_back(std::move(one));
             entry.waiting.clear();
         }
     }
-    for (const Respond& respond : waiting)
-        respond({reply, std::nullopt});
+    for (const auto& [form, respond] : waiting)
+        respond({answer.in(form), std::nullopt});
 }
 
 qsizetype AnswerCache::size() const

@@ -55,6 +55,7 @@ Task<std::optional<LookupResult>> RdapLookUp::lookUp(const LookupRequest& reques
         }
         result.outcome = Outcome::Registered;
         result.record = reading.record;
+        result.from << base + QStringLiteral("domain/") + request.domain;
         co_await followRelated(reading, request, result);
         co_return result;
     }
@@ -80,6 +81,7 @@ Task<void> RdapLookUp::followRelated(
     const RdapReading registrar = more.status == 200 ? readRdapDomain(more.body) : RdapReading {};
     if (registrar.valid) {
         result.asked << hop.asked; // the page names where its facts came from
+        result.from << related.toString();
         result.record.fillFrom(registrar.record);
         co_return;
     }

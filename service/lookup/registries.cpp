@@ -174,6 +174,7 @@ Task<LookupResult> Registries::overPort43(const LookupRequest& request)
     }
     result.outcome = reading.outcome;
     result.record = reading.record;
+    result.from << server;
     if (reading.outcome == Outcome::Unavailable)
         result.detail = describeFailure(Failure::NotUnderstood, server);
     if (reading.outcome != Outcome::Registered)
@@ -196,6 +197,7 @@ Task<LookupResult> Registries::overPort43(const LookupRequest& request)
     }
     if (more.outcome == Outcome::Registered) {
         result.asked << hop.asked; // the page names where its facts came from
+        result.from << referral;
         result.record.fillFrom(more.record);
     } else {
         result.incomplete = true;

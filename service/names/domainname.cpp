@@ -96,6 +96,18 @@ bool isPublicSuffix(const QString& domain)
     return psl_is_public_suffix2(suffixes(), domain.toLatin1().constData(), PSL_TYPE_ICANN);
 }
 
+QString unicodeName(const QString& ascii)
+{
+    if (!ascii.startsWith(QLatin1String("xn--")) && !ascii.contains(QLatin1String(".xn--")))
+        return {};
+    char* unicode = nullptr;
+    if (idn2_to_unicode_8z8z(ascii.toLatin1().constData(), &unicode, 0) != IDN2_OK)
+        return {};
+    const QString result = QString::fromUtf8(unicode);
+    idn2_free(unicode);
+    return result;
+}
+
 QString topLevel(const QString& domain)
 {
     return domain.section(u'.', -1);

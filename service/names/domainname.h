@@ -21,5 +21,9 @@ std::optional<QString> registrableDomain(const QString& typed);
 // know either is no domain.
 bool isPublicSuffix(const QString& domain);
 
+// The Unicode form of an ASCII domain name ("xn--fiq228c.cn" -> "中文.cn"); empty when it has no
+// internationalised label, or none that decodes.
+QString unicodeName(const QString& ascii);
+
 // The top-level label of an ASCII domain name.
 QString topLevel(const QString& domain);

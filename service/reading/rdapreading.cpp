@@ -59,6 +59,8 @@ RdapReading readRdapDomain(const QByteArray& json)
             record.created = date;
         else if (action == QLatin1String("expiration"))
             record.expires = date;
+        else if (action == QLatin1String("last changed"))
+            record.changed = date;
     }
     // RFC 9537: what the server says it has redacted is not public, whatever stands in its place.
     // A set: every registrant entity is matched against them, and either may number thousands.
@@ -84,6 +86,12 @@ RdapReading readRdapDomain(const QByteArray& json)
                 record.registrar = vcardValue(entity, QStringLiteral("org"));
             if (record.registrar.isEmpty())
                 record.registrar = entity.value(QLatin1String("handle")).toString();
+            for (const QJsonValue& id : entity.value(QLatin1String("publicIds")).toArray()) {
+                if (id.toObject().value(QLatin1String("type")).toString()
+                    == QLatin1String("IANA Registrar ID"))
+                    record.registrarId
+                        = id.toObject().value(QLatin1String("identifier")).toString();
+            }
         }
         if (hasRole(entity, "registrant")) {
             reading.lacksRegistrant = false;
@@ -95,6 +103,13 @@ RdapReading readRdapDomain(const QByteArray& json)
                 = shown(vcardValue(entity, QStringLiteral("email")), "registrant email");
             record.email = isEmailAddress(email) ? email : QString();
         }
+    }
+    for (const QJsonValue& status : domain.value(QLatin1String("status")).toArray()) {
+        const QString value = status.toString().simplified().toLower();
+        if (record.status.size() == limits::kMostStatuses)
+            break;
+        if (!value.isEmpty() && !record.status.contains(value))
+            record.status << value;
     }
     for (const QJsonValue& server : domain.value(QLatin1String("nameservers")).toArray()) {
         if (record.nameServers.size() == limits::kMostNameServers)

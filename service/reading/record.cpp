@@ -12,8 +12,14 @@ void DomainRecord::fillFrom(const DomainRecord& other)
         created = other.created;
     if (!expires.isValid())
         expires = other.expires;
+    if (!changed.isValid())
+        changed = other.changed;
     if (nameServers.isEmpty())
         nameServers = other.nameServers;
+    if (status.isEmpty())
+        status = other.status;
+    if (registrarId.isEmpty())
+        registrarId = other.registrarId;
 }
 
 const char* outcomeName(Outcome outcome)

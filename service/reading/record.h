@@ -26,6 +26,11 @@ struct DomainRecord
     RecordDate created;
     RecordDate expires;
     QStringList nameServers;
+    RecordDate changed; // last changed
+    // As the registry states them: EPP codes over port 43 ("clientHold"), RDAP's values over
+    // RDAP ("client hold").
+    QStringList status;
+    QString registrarId; // the registrar's IANA ID, where stated
 
     bool registrantPublic() const { return !registrant.isEmpty() || !email.isEmpty(); }
     // Fills what this record lacks from other.
@@ -38,6 +43,8 @@ struct LookupResult
     DomainRecord record;
     QStringList asked; // the servers asked, in order, for the log and the page
     QString detail; // why a failure failed, for the log
+    // Where the record's facts were read: RDAP URLs, or whois servers.
+    QStringList from;
     // Registered, but a later hop (the registrar's) failed: the page stays only as long as a
     // failure's would, so the whole record is tried again soon.
     bool incomplete = false;

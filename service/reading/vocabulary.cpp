@@ -60,6 +60,9 @@ const Words kNameServerKeys = {"name server", "nameserver", "nserver", "name ser
     "nameservers", "dns", "hostname", "host name", "domain nameservers", "ns", "dns name"};
 const Words kStatusKeys = {"status", "domain status", "state", "registration status", "epp status",
     "query status", "statut"};
+const Words kChangedKeys = {"updated date", "last updated", "last updated date", "last updated on",
+    "last update", "last modified", "update date", "updated", "modified", "last changed",
+    "domain last updated date", "更新时间", "最終更新"};
 const Words kDomainKeys = {"domain", "domain name", "domainname", "dominio", "domínio", "domaine",
     "nom de domaine", "nombre de dominio"};
 const Words kReferralKeys = {"registrar whois server", "whois server", "registrar whois",
@@ -78,7 +81,7 @@ quint32 rolesOf(const QString& key)
             {&kRegistrantHandleKeys, RegistrantHandleKey}, {&kHandleKeys, HandleKey},
             {&kEmailKeys, EmailKey}, {&kCreatedKeys, CreatedKey}, {&kExpiresKeys, ExpiresKey},
             {&kNameServerKeys, NameServerKey}, {&kStatusKeys, StatusKey}, {&kDomainKeys, DomainKey},
-            {&kReferralKeys, ReferralKey}, {&kObjectKeys, ObjectKey}};
+            {&kReferralKeys, ReferralKey}, {&kObjectKeys, ObjectKey}, {&kChangedKeys, ChangedKey}};
         for (const auto& [words, role] : sets) {
             for (const QString& word : *words)
                 table[word] |= role;
@@ -116,6 +119,7 @@ const QStringList otherContacts = {"admin", "tech", "contact"};
 const Words topContactNames = {"contact name"};
 const Words topContactEmails = {"contact email"};
 const Words registrarIds = {"registrar id"};
+const Words registrarIanaIds = {"registrar iana id", "sponsoring registrar iana id"};
 const Words registrarObjects = {"registrar"};
 const Words hostsInBlocks = {"hostname", "host name"};
 const QStringList spacedLabels = {"record expires on", "record created on", "registered on",

@@ -31,6 +31,7 @@ enum Role : quint32 {
     DomainKey = 1 << 12,
     ReferralKey = 1 << 13, // the registrar's whois server
     ObjectKey = 1 << 14, // starts one of the objects an answer lists (Verisign's host records)
+    ChangedKey = 1 << 15, // the domain's last change
     // Keys that may stand before their value with blanks alone between ("Domain-name   x").
     Known = RegistrarKey | RegistrantKey | RegistrantOrgKey | RegistrantEmailKey | CreatedKey
         | ExpiresKey | NameServerKey | StatusKey | DomainKey,
@@ -60,6 +61,8 @@ extern const Words topContactNames;
 extern const Words topContactEmails;
 // "Registrar ID: R-2024 (Example Registrar S.L.)"
 extern const Words registrarIds;
+// "Registrar IANA ID: 292"
+extern const Words registrarIanaIds;
 // Keys that start a registrar's own object (.ua's "registrar: ua.imena").
 extern const Words registrarObjects;
 // Name-server keys that count only inside a block of name servers ("Hostname:").

@@ -486,7 +486,12 @@ public:
         r.email = email();
         r.created = date(CreatedKey);
         r.expires = date(ExpiresKey);
+        r.changed = date(ChangedKey);
         r.nameServers = nameServers();
+        r.status = statuses();
+        r.registrarId = first([](const Entry& e) {
+            return words::registrarIanaIds.contains(e.key);
+        }).section(u' ', 0, 0);
         reading.lacksRegistrant = !statesRegistrant();
         reading.referral
             = referralHost(first([](const Entry& e) { return e.roles & ReferralKey; }));
@@ -716,6 +721,25 @@ private:
                 hosts << host;
         }
         return hosts;
+    }
+
+    // The domain's status codes, each once: "clientHold https://icann.org/epp#clientHold" is
+    // clientHold; several on one line, between commas, are read each.
+    QStringList statuses() const
+    {
+        QStringList codes;
+        for (const Entry& entry : m_parsed.entries) {
+            if (!(entry.roles & StatusKey) || (entry.block & Contact)
+                || m_contactParagraphs.contains(entry.paragraph))
+                continue;
+            for (const QString& part : entry.value.split(u',', Qt::SkipEmptyParts)) {
+                const QString code = part.simplified().section(u' ', 0, 0);
+                if (codes.size() < limits::kMostStatuses && !code.isEmpty() && !code.contains(u'/')
+                    && !codes.contains(code))
+                    codes << code;
+            }
+        }
+        return codes;
     }
 
     Outcome outcome(const DomainRecord& r) const
