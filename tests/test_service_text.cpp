@@ -9,6 +9,7 @@
 #include "service/lookup/answercache.h"
 #include "service/names/domainname.h"
 #include "service/http/page.h"
+#include "service/http/rdapobject.h"
 #include "service/net/addresspolicy.h"
 #include "service/reading/rdapreading.h"
 #include "service/reading/whoistext.h"
@@ -31,6 +32,8 @@ private slots:
     void addresses();
     void clients_data();
     void clients();
+    void statuses_data();
+    void statuses();
     void page_data();
     void page();
     void cacheBoundInBytes();
@@ -156,6 +159,21 @@ void TestServiceText::clients()
     QFETCH(QString, address);
     QFETCH(QString, client);
     QCOMPARE(clientOf(QHostAddress(address)), client);
+}
+
+void TestServiceText::statuses_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("rdap");
+    for (const QStringList& row : tableOf("statuses.tsv"))
+        QTest::newRow(qPrintable(row[0])) << row[0] << row.value(1);
+}
+
+void TestServiceText::statuses()
+{
+    QFETCH(QString, code);
+    QFETCH(QString, rdap);
+    QCOMPARE(rdapStatus({code}).join(u','), rdap);
 }
 
 void TestServiceText::page_data()
