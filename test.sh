@@ -44,13 +44,13 @@ xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
     ctest --test-dir "$dir" --output-on-failure --timeout 300
 
 if [ $sanitize -eq 1 ]; then
-    # The service's threads (HTTP, workers, the transfer loop, the politeness watch) under
+    # The service's threads (HTTP, workers, the transfer loop, the timers) under
     # ThreadSanitizer: its suites alone, as the window's need none of it.
     cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOMAIN_WHOIS_TSAN=ON \
         -DDOMAIN_WHOIS_BENCH=OFF >/dev/null
-    suites=$(sed -n 's/^whois_test(\(test_service[a-z_]*\) .*/\1/p' tests/CMakeLists.txt)
+    suites=$(sed -n 's/^whois_test(\(test_service[a-z_]*\|test_lookup\) .*/\1/p' tests/CMakeLists.txt)
     # shellcheck disable=SC2086
     cmake --build build-tsan --parallel --target $suites
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
-        ctest --test-dir build-tsan --output-on-failure --timeout 600 -R '^test_service'
+        ctest --test-dir build-tsan --output-on-failure --timeout 600 -R '^test_(service|lookup)'
 fi

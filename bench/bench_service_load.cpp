@@ -325,6 +325,55 @@ void crowdOverFiftyTlds(benchmark::State& state, bool stop)
     delete service;
 }
 
+// 400 look-ups under one registry whose thin answers are 1,000,000 bytes each, every one waiting
+// for a registrar of its own that never answers: the memory they hold while they wait, and
+// after they have all ended.
+void BM_WaitingLookUpsHoldFacts(benchmark::State& state)
+{
+    FakeRegistries registries;
+    registries.iana.answer("xyz", ianaReferral("xyz", "whois.registry.test"));
+    constexpr int kLookUps = 400;
+    QByteArray padding;
+    while (padding.size() < 1000000 - 200)
+        padding += "% " + QByteArray(96, 'x') + "\n";
+    for (int i = 0; i < kLookUps; ++i)
+        registries.whois.answer(QStringLiteral("wait-%1.xyz").arg(i).toUtf8(),
+            QStringLiteral("Domain Name: wait-%1.xyz\nRegistrar WHOIS Server: whois.r%1.slow.test\n"
+                           "Registrar: Thin Registry Inc.\nCreation Date: 2001-01-01\n")
+                    .arg(i)
+                    .toUtf8()
+                + padding);
+    registries.slow.fallback({200, {}, true, true}); // every registrar hangs
+    ServiceSettings settings = registries.service();
+    settings.registries.perMinute = {1000000, 1000000, 1000000};
+    settings.http.perClient = 100000;
+    auto service = std::make_unique<WhoisService>(settings);
+    const double before = mb(rssKb(getpid()));
+    std::vector<RawClient> clients;
+    double most = before;
+    for (auto _ : state) {
+        for (int i = 0; i < kLookUps; ++i)
+            clients.push_back({RawClient::Query, request("wait-" + QByteArray::number(i) + ".xyz")});
+        std::atomic<bool> done {false};
+        std::thread watch([&] {
+            while (!done) {
+                most = std::max(most, mb(rssKb(getpid())));
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        });
+        drive(clients, service->port(), std::chrono::seconds(30));
+        done = true;
+        watch.join();
+    }
+    for (RawClient& c : clients)
+        ::close(c.fd);
+    state.counters["memory_before_MB"] = before;
+    state.counters["memory_most_MB"] = most;
+    state.counters["memory_after_MB"] = mb(rssKb(getpid()));
+    state.counters["answered"] = double(std::count_if(
+        clients.begin(), clients.end(), [](const RawClient& c) { return c.tookMs >= 0; }));
+}
+
 void BM_CrowdOverFiftyTlds(benchmark::State& state)
 {
     crowdOverFiftyTlds(state, false);
@@ -337,6 +386,7 @@ void BM_StopWithCrowdInFlight(benchmark::State& state)
 
 } // namespace
 
+BENCHMARK(BM_WaitingLookUpsHoldFacts)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CrowdOverFiftyTlds)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StopWithCrowdInFlight)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ThousandConnections)->Iterations(1)->Unit(benchmark::kMillisecond);

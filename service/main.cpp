@@ -72,8 +72,9 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "The whois web service of domain-whois: answers GET /cgi-bin/whois?domain=NAME with a GBK\n"
-        "page the program reads, from look-ups at the registries, and serves the banner\n"
-        "(/ad/ad2.html) and the home page (/). Logs one line per look-up to standard error."));
+        "page the program reads and GET /rdap/domain/NAME with an RDAP domain object, from\n"
+        "look-ups at the registries, and serves the banner (/ad/ad2.html) and the home page (/).\n"
+        "Logs one line per look-up to standard error."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption listen(QStringLiteral("listen"),
@@ -91,6 +92,10 @@ int main(int argc, char* argv[])
                        "refreshed daily (default https://data.iana.org/rdap/dns.json). Empty: "
                        "port 43 alone."),
         QStringLiteral("URL"), QStringLiteral("https://data.iana.org/rdap/dns.json"));
+    const QCommandLineOption dnsServers(QStringLiteral("dns-servers"),
+        QStringLiteral("Name servers to resolve upstreams' names with, as ADDR:PORT,... "
+                       "(default: those of /etc/resolv.conf)."),
+        QStringLiteral("LIST"));
     const QCommandLineOption cacheDir(QStringLiteral("cache-dir"),
         QStringLiteral("Where the bootstrap registry is kept between runs (default %1).")
             .arg(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)),
@@ -126,7 +131,7 @@ int main(int argc, char* argv[])
                        "Each allowance is shared out between the clients asking.")
             .arg(allowances.registrar),
         QStringLiteral("N"), QString::number(allowances.registrar));
-    parser.addOptions({listen, iana, loopback, bootstrap, cacheDir, whileLocked, trustProxy,
+    parser.addOptions({listen, iana, loopback, bootstrap, dnsServers, cacheDir, whileLocked, trustProxy,
         perClient, ianaRate, registryRate, registrarRate, cacheSize});
     parser.process(app);
 
@@ -143,6 +148,7 @@ int main(int argc, char* argv[])
     settings.registries.allowLoopback = parser.isSet(loopback);
     settings.rdapBootstrap = parser.value(bootstrap);
     settings.cacheDir = parser.value(cacheDir);
+    settings.dnsServers = parser.value(dnsServers);
     bool sized = false;
     const qint64 mib = parser.value(cacheSize).toLongLong(&sized);
     if (!sized || mib <= 0 || mib > (qint64(1) << 30))
