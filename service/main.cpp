@@ -131,8 +131,8 @@ int main(int argc, char* argv[])
                        "Each allowance is shared out between the clients asking.")
             .arg(allowances.registrar),
         QStringLiteral("N"), QString::number(allowances.registrar));
-    parser.addOptions({listen, iana, loopback, bootstrap, dnsServers, cacheDir, whileLocked, trustProxy,
-        perClient, ianaRate, registryRate, registrarRate, cacheSize});
+    parser.addOptions({listen, iana, loopback, bootstrap, dnsServers, cacheDir, whileLocked,
+        trustProxy, perClient, ianaRate, registryRate, registrarRate, cacheSize});
     parser.process(app);
 
     ServiceSettings settings;

@@ -1,5 +1,6 @@
 #include "httpserver.h"
 
+#include <pthread.h>
 #include <sys/socket.h>
 
 #include <cstring>
@@ -283,6 +284,7 @@ QString HttpServer::client(const QHostAddress& peer, const char* forwarded) cons
 
 void HttpServer::reap()
 {
+    pthread_setname_np(pthread_self(), "whois-reaper");
     // A request still coming in after requestSeconds is cut off: its socket is shut down, which
     // the server sees as the client leaving. Connections close only after they are forgotten
     // here, so a socket shut down under the lock is still theirs.

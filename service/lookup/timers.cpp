@@ -1,5 +1,7 @@
 #include "timers.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 
 using namespace std::chrono;
@@ -57,6 +59,7 @@ void ClockTimers::stop()
 
 void ClockTimers::run()
 {
+    pthread_setname_np(pthread_self(), "whois-timers");
     std::unique_lock lock(m_mutex);
     while (!m_stopping) {
         if (!m_pending.empty() && m_pending.begin()->first <= m_now()) {

@@ -1,5 +1,7 @@
 #include "workpool.h"
 
+#include <pthread.h>
+
 #include <cstdio>
 #include <exception>
 
@@ -57,6 +59,7 @@ void WorkPool::stop()
 
 void WorkPool::work()
 {
+    pthread_setname_np(pthread_self(), "whois-work");
     for (;;) {
         std::function<void()> job;
         {

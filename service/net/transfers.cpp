@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -586,6 +587,7 @@ Transfers::Transfers(Settings settings)
         throw std::runtime_error("libcurl or c-ares cannot start");
     m_loop = std::make_unique<Loop>(settings);
     m_thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "whois-net");
         Loop& loop = *m_loop;
         std::vector<curl_waitfd> polled;
         for (;;) {
