@@ -10,34 +10,16 @@
 #include "service/http/page.h"
 #include "service/reading/rdapreading.h"
 #include "service/reading/whoistext.h"
+#include "support/answers.h"
 
 int main(int argc, char** argv)
 {
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(ANSWERS_DIR);
-    QFile table(dir + QStringLiteral("/expected.tsv"));
-    if (!table.open(QIODevice::ReadOnly))
-        return 1;
     const QStringList names = {"state", "registrar", "registrant", "email", "created", "expires"};
     int stated[6] = {}, right[6] = {}, wrong[6] = {};
     QStringList misses;
-    for (const QString& line : QString::fromUtf8(table.readAll()).split(u'\n').mid(1)) {
-        if (line.trimmed().isEmpty() || line.startsWith(u'#'))
-            continue;
-        const QStringList row = QString(line).remove(u'\r').split(u'\t');
-        QFile file(dir + u'/' + row[0]);
-        if (row.size() != 9 || !file.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray bytes = file.readAll();
-        LookupResult result {Outcome::Unavailable, {}, {row[1]}, {}};
-        if (row[0].endsWith(QLatin1String(".json"))) { // an RDAP answer
-            const RdapReading rdap = readRdapDomain(bytes);
-            result.outcome = rdap.valid ? Outcome::Registered : Outcome::Unavailable;
-            result.record = rdap.record;
-        } else {
-            const WhoisReading reading = readAnswerFrom(row[1], row[2], bytes);
-            result.outcome = reading.outcome;
-            result.record = reading.record;
-        }
+    for (const QStringList& row : answerRows(dir)) {
+        const LookupResult result = readAnswerOf(row, dir);
         QString page = decodeAnsi(whoisPage(row[2], result).body);
         const WhoisFacts read = readWhoisPage(stripBlanks(page));
         const bool registered = result.outcome == Outcome::Registered;

@@ -8,6 +8,7 @@
 #include "service/http/page.h"
 #include "service/reading/rdapreading.h"
 #include "service/reading/whoistext.h"
+#include "support/answers.h"
 
 class TestAnswers : public QObject
 {
@@ -19,18 +20,8 @@ private slots:
 
 void TestAnswers::answers_data()
 {
-    // file, server, domain, state, the five facts, and why the row is not read yet
     QTest::addColumn<QStringList>("row");
-    QFile table(QStringLiteral(ANSWERS_DIR "/expected.tsv"));
-    QVERIFY(table.open(QIODevice::ReadOnly));
-    QList<QStringList> rows;
-    for (const QString& line : QString::fromUtf8(table.readAll()).split(u'\n').mid(1)) {
-        if (line.startsWith(QLatin1String("# expect-fail:")) && !rows.isEmpty())
-            rows.last()[9] = line.mid(14).trimmed();
-        else if (!line.trimmed().isEmpty() && !line.startsWith(u'#'))
-            rows << (QString(line).remove(u'\r').split(u'\t') << QString());
-    }
-    for (const QStringList& row : rows) {
+    for (const QStringList& row : answerRows()) {
         QVERIFY2(row.size() == 10, qPrintable(row.join(u' ')));
         QTest::newRow(qPrintable(row[0])) << row;
     }
@@ -39,19 +30,7 @@ void TestAnswers::answers_data()
 void TestAnswers::answers()
 {
     QFETCH(QStringList, row);
-    QFile file(QStringLiteral(ANSWERS_DIR "/") + row[0]);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray bytes = file.readAll();
-    LookupResult result {Outcome::Unavailable, {}, {row[1]}, {}};
-    if (row[0].endsWith(QLatin1String(".json"))) {
-        const RdapReading rdap = readRdapDomain(bytes);
-        result.outcome = rdap.valid ? Outcome::Registered : Outcome::Unavailable;
-        result.record = rdap.record;
-    } else {
-        const WhoisReading reading = readAnswerFrom(row[1], row[2], bytes);
-        result.outcome = reading.outcome;
-        result.record = reading.record;
-    }
+    const LookupResult result = readAnswerOf(row);
     QString page = decodeAnsi(whoisPage(row[2], result).body);
     const WhoisFacts read = readWhoisPage(stripBlanks(page));
     const QStringList states = {"registered", "free", "reserved"};

@@ -265,11 +265,8 @@ void TestServiceRdap::cache()
 void TestServiceRdap::endpoint_data()
 {
     QTest::addColumn<QStringList>("row");
-    QFile table(RDAP_FIXTURES "/endpoint.tsv");
-    QVERIFY(table.open(QIODevice::ReadOnly));
-    for (const QString& line : QString::fromUtf8(table.readAll()).split(u'\n'))
-        if (!line.isEmpty() && !line.startsWith(u'#'))
-            QTest::newRow(qPrintable(line.section(u'\t', 0, 0))) << line.split(u'\t').mid(1);
+    for (const QStringList& row : tableIn(RDAP_FIXTURES, "endpoint.tsv"))
+        QTest::newRow(qPrintable(row[0])) << row.mid(1);
 }
 
 void TestServiceRdap::endpoint()

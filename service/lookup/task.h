@@ -12,6 +12,7 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 // Where coroutines resume: a pool of threads, or in tests a queue the test runs by hand. post
@@ -56,24 +57,14 @@ struct TaskPromiseBase
 
 } // namespace detail
 
-template <typename T = void> class [[nodiscard]] Task
+// What every Task is: the handle of a coroutine that has not begun, begun and then continued by
+// whoever awaits it.
+template <typename Promise> class TaskHandle
 {
 public:
-    struct promise_type : detail::TaskPromiseBase
-    {
-        std::optional<T> value;
-
-        Task get_return_object() { return Task(Handle::from_promise(*this)); }
-        template <typename U> void return_value(U&& result)
-        {
-            value.emplace(std::forward<U>(result));
-        }
-    };
-    using Handle = std::coroutine_handle<promise_type>;
-
-    Task(Task&& other) noexcept : m_handle(std::exchange(other.m_handle, {})) { }
-    Task& operator=(Task&&) = delete;
-    ~Task()
+    TaskHandle(TaskHandle&& other) noexcept : m_handle(std::exchange(other.m_handle, {})) { }
+    TaskHandle& operator=(TaskHandle&&) = delete;
+    ~TaskHandle()
     {
         if (m_handle)
             m_handle.destroy();
@@ -85,52 +76,63 @@ public:
         m_handle.promise().continuation = awaiting;
         return m_handle;
     }
+
+protected:
+    explicit TaskHandle(std::coroutine_handle<Promise> handle) : m_handle(handle) { }
+    Promise& promise() const
+    {
+        if (m_handle.promise().error)
+            std::rethrow_exception(m_handle.promise().error);
+        return m_handle.promise();
+    }
+
+private:
+    std::coroutine_handle<Promise> m_handle;
+};
+
+template <typename T> class Task;
+
+template <typename T> struct TaskPromise : detail::TaskPromiseBase
+{
+    std::optional<T> value;
+
+    Task<T> get_return_object();
+    template <typename U> void return_value(U&& result) { value.emplace(std::forward<U>(result)); }
+};
+
+template <> struct TaskPromise<void> : detail::TaskPromiseBase
+{
+    Task<void> get_return_object();
+    void return_void() { }
+};
+
+template <typename T = void> class [[nodiscard]] Task : public TaskHandle<TaskPromise<T>>
+{
+public:
+    using promise_type = TaskPromise<T>;
+
     T await_resume()
     {
-        if (m_handle.promise().error)
-            std::rethrow_exception(m_handle.promise().error);
-        return std::move(*m_handle.promise().value);
+        if constexpr (std::is_void_v<T>)
+            this->promise();
+        else
+            return std::move(*this->promise().value);
     }
 
 private:
-    explicit Task(Handle handle) : m_handle(handle) { }
-    Handle m_handle;
+    friend promise_type;
+    using TaskHandle<promise_type>::TaskHandle;
 };
 
-template <> class [[nodiscard]] Task<void>
+template <typename T> Task<T> TaskPromise<T>::get_return_object()
 {
-public:
-    struct promise_type : detail::TaskPromiseBase
-    {
-        Task get_return_object() { return Task(Handle::from_promise(*this)); }
-        void return_void() { }
-    };
-    using Handle = std::coroutine_handle<promise_type>;
+    return Task<T>(std::coroutine_handle<TaskPromise<T>>::from_promise(*this));
+}
 
-    Task(Task&& other) noexcept : m_handle(std::exchange(other.m_handle, {})) { }
-    Task& operator=(Task&&) = delete;
-    ~Task()
-    {
-        if (m_handle)
-            m_handle.destroy();
-    }
-
-    bool await_ready() const noexcept { return false; }
-    std::coroutine_handle<> await_suspend(std::coroutine_handle<> awaiting) noexcept
-    {
-        m_handle.promise().continuation = awaiting;
-        return m_handle;
-    }
-    void await_resume()
-    {
-        if (m_handle.promise().error)
-            std::rethrow_exception(m_handle.promise().error);
-    }
-
-private:
-    explicit Task(Handle handle) : m_handle(handle) { }
-    Handle m_handle;
-};
+inline Task<void> TaskPromise<void>::get_return_object()
+{
+    return Task<void>(std::coroutine_handle<TaskPromise<void>>::from_promise(*this));
+}
 
 // A coroutine that runs from its call on and frees itself at its end. Its body must catch what
 // it can; anything that escapes is logged, never the process's end.

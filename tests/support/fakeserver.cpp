@@ -70,12 +70,17 @@ QByteArray fixtureFile(const char* folder, const char* name)
     return file.readAll();
 }
 
-QList<QStringList> tableIn(const char* folder, const char* name)
+QList<QStringList> tableIn(const char* folder, const char* name, const QString& noteTag)
 {
+    const QString note = QStringLiteral("# ") + noteTag + u':';
     QList<QStringList> rows;
-    for (const QString& line : QString::fromUtf8(fixtureFile(folder, name)).split(u'\n'))
-        if (!line.trimmed().isEmpty() && !line.startsWith(u'#'))
-            rows << line.split(u'\t');
+    for (QString line : QString::fromUtf8(fixtureFile(folder, name)).split(u'\n')) {
+        line.remove(u'\r');
+        if (!noteTag.isEmpty() && line.startsWith(note) && !rows.isEmpty())
+            rows.last().last() = line.mid(note.size()).trimmed();
+        else if (!line.trimmed().isEmpty() && !line.startsWith(u'#'))
+            rows << (noteTag.isEmpty() ? line.split(u'\t') : line.split(u'\t') << QString());
+    }
     return rows;
 }
 

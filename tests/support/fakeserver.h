@@ -140,8 +140,10 @@ inline const auto gbk = [](const QString& text) -> QByteArray {
 QByteArray fixtureFile(const char* folder, const char* name);
 inline const auto whoisFixture = [](const char* name) { return fixtureFile(WHOIS_FIXTURES, name); };
 inline const auto rdapFixture = [](const char* name) { return fixtureFile(RDAP_FIXTURES, name); };
-// The rows of a tab-separated table in a fixture folder, blank and '#' lines left out.
-QList<QStringList> tableIn(const char* folder, const char* name);
+// The rows of a tab-separated table in a fixture folder, blank and '#' lines left out. With a
+// noteTag, a "# TAG: text" line under a row adds its text to the row as one more column (empty
+// where there is none).
+QList<QStringList> tableIn(const char* folder, const char* name, const QString& noteTag = {});
 // The rows of a table in tests/whois.
 inline QList<QStringList> tableOf(const char* name)
 {
