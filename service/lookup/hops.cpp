@@ -10,6 +10,24 @@ namespace {
 
 const QByteArray kRdapJson = "application/rdap+json, application/json;q=0.9";
 
+// Why a turn was not had; None when it was.
+Failure failureOf(Turns::Verdict verdict)
+{
+    switch (verdict) {
+    case Turns::Verdict::Go:
+        return Failure::None;
+    case Turns::Verdict::Limited:
+        return Failure::OwnLimit;
+    case Turns::Verdict::HeldOff:
+        return Failure::HeldOff;
+    case Turns::Verdict::Late:
+        return Failure::NoTimeLeft;
+    case Turns::Verdict::Stopping:
+        break;
+    }
+    return Failure::Stopping;
+}
+
 } // namespace
 
 void fail(LookupResult& result, Outcome outcome, Failure failure, const QString& where,
@@ -71,19 +89,9 @@ Task<WhoisAsked> Hops::whois(QString host, quint16 port, QByteArray query, bool 
     if (reached.failure != Failure::None)
         co_return WhoisAsked {
             {}, reached.failure, describeFailure(reached.failure, host, reached.detail)};
-    Turns::Taken taken = co_await m_turns.take(host, kind, request.client, request.deadline);
-    switch (taken.verdict) {
-    case Turns::Verdict::Go:
-        break;
-    case Turns::Verdict::Limited:
-        co_return WhoisAsked {{}, Failure::OwnLimit, describeFailure(Failure::OwnLimit, host)};
-    case Turns::Verdict::HeldOff:
-        co_return WhoisAsked {{}, Failure::HeldOff, describeFailure(Failure::HeldOff, host)};
-    case Turns::Verdict::Late:
-        co_return WhoisAsked {{}, Failure::NoTimeLeft, describeFailure(Failure::NoTimeLeft, host)};
-    case Turns::Verdict::Stopping:
-        co_return WhoisAsked {{}, Failure::Stopping, describeFailure(Failure::Stopping, host)};
-    }
+    const Turns::Taken taken = co_await m_turns.take(host, kind, request.client, request.deadline);
+    if (const Failure refused = failureOf(taken.verdict); refused != Failure::None)
+        co_return WhoisAsked {{}, refused, describeFailure(refused, host)};
     WhoisAsked asked;
     for (const Endpoint& endpoint : reached.endpoints) {
         const milliseconds limit = hopLimit(request);
@@ -115,24 +123,11 @@ Task<HttpFetch> Hops::rdap(
     if (reached.failure != Failure::None)
         co_return HttpFetch {
             0, {}, {}, reached.failure, describeFailure(reached.failure, host, reached.detail)};
-    Turns::Taken taken = co_await m_turns.take(host, kind, request.client, request.deadline);
-    switch (taken.verdict) {
-    case Turns::Verdict::Go:
-        break;
-    case Turns::Verdict::Limited:
-        result.ownLimit = true;
-        co_return HttpFetch {
-            429, {}, {}, Failure::OwnLimit, describeFailure(Failure::OwnLimit, host)};
-    case Turns::Verdict::HeldOff:
-        co_return HttpFetch {
-            429, {}, {}, Failure::HeldOff, describeFailure(Failure::HeldOff, host)};
-    case Turns::Verdict::Late:
-        result.ownLimit = true;
-        co_return HttpFetch {
-            0, {}, {}, Failure::NoTimeLeft, describeFailure(Failure::NoTimeLeft, host)};
-    case Turns::Verdict::Stopping:
-        co_return HttpFetch {
-            0, {}, {}, Failure::Stopping, describeFailure(Failure::Stopping, host)};
+    const Turns::Taken taken = co_await m_turns.take(host, kind, request.client, request.deadline);
+    if (const Failure refused = failureOf(taken.verdict); refused != Failure::None) {
+        result.ownLimit = isOwnFailure(refused) && refused != Failure::Stopping;
+        const bool limited = refused == Failure::OwnLimit || refused == Failure::HeldOff;
+        co_return HttpFetch {limited ? 429 : 0, {}, {}, refused, describeFailure(refused, host)};
     }
     result.asked << url;
     FetchRequest fetch {url, {m_settings.allowLoopback, m_settings.allowLoopback, false, false},
