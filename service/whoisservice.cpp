@@ -186,14 +186,9 @@ void WhoisService::finish(const Run& run, const LookupResult& heard, bool asked)
     log(run.domain, result, run.started);
     // Kept as long as downstream caches are told they may keep it; an unknown TLD's page is not
     // kept, as IANA's answer already is, nor a failure of the service's own making.
-    Reply page = whoisPage(run.domain, result);
-    Reply rdap = rdapDomainReply(run.domain, result);
-    const bool own = failed && result.ownLimit;
-    if (own)
-        page.maxAgeSeconds = rdap.maxAgeSeconds = int(limits::kOwnFailureLife.count());
-    const bool keep = (result.outcome != Outcome::NotADomain || unknownSuffix) && !own;
-    const LookupAnswer answer {std::make_shared<const Reply>(std::move(page)),
-        std::make_shared<const Reply>(std::move(rdap))};
+    const bool keep
+        = (result.outcome != Outcome::NotADomain || unknownSuffix) && !(failed && result.ownLimit);
+    const LookupAnswer answer = answerOf(run.domain, result);
     m_cache.finish(run.domain, answer, seconds(keep ? answer.page->maxAgeSeconds : 0));
 }
 

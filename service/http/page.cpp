@@ -100,7 +100,8 @@ std::chrono::seconds freshFor(const LookupResult& result)
     case Outcome::Unavailable:
         break;
     }
-    return limits::kFailureLife;
+    // A failure of the service's own making is not kept; caches downstream come back soon.
+    return result.ownLimit ? limits::kOwnFailureLife : limits::kFailureLife;
 }
 
 Reply whoisPage(const QString& domain, const LookupResult& result)

@@ -118,30 +118,29 @@ QStringList rdapStatus(const QStringList& codes)
 Reply rdapDomainReply(const QString& domain, const LookupResult& result)
 {
     const int maxAge = int(freshFor(result).count());
-    switch (result.outcome) {
-    case Outcome::NotRegistered:
-        return json(404,
-            errorObject(
-                404, QStringLiteral("Not Found"), domain + QStringLiteral(" is not registered")),
+    // The states with no domain object, as RDAP errors.
+    struct Error
+    {
+        Outcome outcome;
+        int status;
+        const char* title;
+        const char* description;
+    };
+    static constexpr Error kErrors[] = {
+        {Outcome::NotRegistered, 404, "Not Found", "{domain} is not registered"},
+        {Outcome::NotADomain, 400, "Bad Request", "not a domain name this service can look up"},
+        {Outcome::RateLimited, 429, "Too Many Requests",
+            "the registry limits queries; try again later"},
+        {Outcome::Unavailable, 503, "Service Unavailable",
+            "the registry did not answer; try again later"},
+    };
+    for (const Error& error : kErrors) {
+        if (error.outcome != result.outcome)
+            continue;
+        return json(error.status,
+            errorObject(error.status, QLatin1String(error.title),
+                QString::fromLatin1(error.description).replace(QLatin1String("{domain}"), domain)),
             maxAge);
-    case Outcome::NotADomain:
-        return json(400,
-            errorObject(400, QStringLiteral("Bad Request"),
-                QStringLiteral("not a domain name this service can look up")),
-            maxAge);
-    case Outcome::RateLimited:
-        return json(429,
-            errorObject(429, QStringLiteral("Too Many Requests"),
-                QStringLiteral("the registry limits queries; try again later")),
-            maxAge);
-    case Outcome::Unavailable:
-        return json(503,
-            errorObject(503, QStringLiteral("Service Unavailable"),
-                QStringLiteral("the registry did not answer; try again later")),
-            maxAge);
-    case Outcome::Registered:
-    case Outcome::Reserved:
-        break;
     }
     const DomainRecord& r = result.record;
     QJsonObject object {{QStringLiteral("rdapConformance"), kConformance},

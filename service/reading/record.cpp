@@ -1,25 +1,32 @@
 #include "record.h"
 
+namespace {
+
+template <typename T> void fill(T& mine, const T& theirs)
+{
+    if (mine.isEmpty())
+        mine = theirs;
+}
+
+void fill(RecordDate& mine, const RecordDate& theirs)
+{
+    if (!mine.isValid())
+        mine = theirs;
+}
+
+} // namespace
+
 void DomainRecord::fillFrom(const DomainRecord& other)
 {
-    if (registrar.isEmpty())
-        registrar = other.registrar;
-    if (registrant.isEmpty())
-        registrant = other.registrant;
-    if (email.isEmpty())
-        email = other.email;
-    if (!created.isValid())
-        created = other.created;
-    if (!expires.isValid())
-        expires = other.expires;
-    if (!changed.isValid())
-        changed = other.changed;
-    if (nameServers.isEmpty())
-        nameServers = other.nameServers;
-    if (status.isEmpty())
-        status = other.status;
-    if (registrarId.isEmpty())
-        registrarId = other.registrarId;
+    fill(registrar, other.registrar);
+    fill(registrant, other.registrant);
+    fill(email, other.email);
+    fill(created, other.created);
+    fill(expires, other.expires);
+    fill(changed, other.changed);
+    fill(nameServers, other.nameServers);
+    fill(status, other.status);
+    fill(registrarId, other.registrarId);
 }
 
 const char* outcomeName(Outcome outcome)
