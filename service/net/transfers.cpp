@@ -318,22 +318,24 @@ struct Transfers::Loop
             return endFetch(fetching,
                 {0, {}, {}, Failure::Network,
                     QStringLiteral("scheme refused: ") + fetching->url.scheme()});
-        const QString host = fetching->url.host();
-        const QHostAddress literal(host);
+        // The caller's addresses are checked already; those found here, after a redirect or for
+        // an address in the URL, are checked now.
         if (fetching->redirects == 0 && !fetching->request.addresses.empty())
             return transfer(fetching, fetching->request.addresses);
-        if (!literal.isNull())
-            return transfer(fetching, {literal});
+        const QString host = fetching->url.host();
+        if (const QHostAddress literal(host); !literal.isNull())
+            return checkAndTransfer(fetching, {literal});
         resolveName(host, fetching->deadline, [this, fetching](const Resolved& resolved) {
             if (fetching->over)
                 return;
             if (resolved.failure != Failure::None)
                 return endFetch(fetching,
                     {0, {}, {}, resolved.failure, fetching->url.host() + u' ' + resolved.detail});
-            transfer(fetching, resolved.addresses);
+            checkAndTransfer(fetching, resolved.addresses);
         });
     }
-    void transfer(const std::shared_ptr<Fetching>& fetching, std::vector<QHostAddress> addresses)
+    void checkAndTransfer(
+        const std::shared_ptr<Fetching>& fetching, std::vector<QHostAddress> addresses)
     {
         const FetchRules& rules = fetching->request.rules;
         QString refused;
@@ -351,6 +353,12 @@ struct Transfers::Loop
             return endFetch(fetching,
                 {0, {}, {}, refused.isEmpty() ? Failure::NoAddress : Failure::RefusedAddress,
                     refused});
+        transfer(fetching, addresses);
+    }
+    void transfer(
+        const std::shared_ptr<Fetching>& fetching, const std::vector<QHostAddress>& addresses)
+    {
+        const FetchRules& rules = fetching->request.rules;
         const long timeout = long(until(fetching->deadline).count());
         if (timeout <= 0)
             return endFetch(fetching, {0, {}, {}, Failure::Network, QStringLiteral("timed out")});
