@@ -38,37 +38,41 @@ void FakeTimers::advanceTo(Clock::time_point to)
     now = std::max(now, to);
 }
 
+void FakeNetwork::begin(
+    const QString& key, std::function<void(const QByteArray&, long, Failure)> complete)
+{
+    if (stopped)
+        return complete({}, 0, Failure::Stopping);
+    ++asked[key];
+    if (onBegin)
+        onBegin(key);
+    pending.push_back({key, std::move(complete)});
+}
+
 void FakeNetwork::resolve(
     const QString& host, std::chrono::milliseconds, std::function<void(Resolved)> done)
 {
-    if (stopped)
-        return done({{}, Failure::Stopping, {}});
-    ++asked[host];
-    if (onBegin)
-        onBegin(host);
-    pending.push_back({Kind::Resolve, host, std::move(done), {}, {}});
+    begin(host, [done](const QByteArray& text, long, Failure failure) {
+        done(failure == Failure::None
+                ? Resolved {{QHostAddress(QString::fromUtf8(text))}, failure, {}}
+                : Resolved {{}, failure, QStringLiteral("fake")});
+    });
 }
 
 void FakeNetwork::fetch(FetchRequest request, std::function<void(HttpFetch)> done)
 {
-    if (stopped)
-        return done({0, {}, {}, Failure::Stopping, {}});
-    ++asked[request.url];
-    if (onBegin)
-        onBegin(request.url);
-    pending.push_back({Kind::Fetch, request.url, {}, std::move(done), {}});
+    begin(request.url, [done](const QByteArray& text, long status, Failure failure) {
+        done({status, text, {}, failure, failure == Failure::None ? QString() : "fake"});
+    });
 }
 
 void FakeNetwork::exchange(const Endpoint& to, const QByteArray& query, std::chrono::milliseconds,
     std::function<void(Exchange)> done)
 {
-    if (stopped)
-        return done({{}, Failure::Stopping, {}});
     const QString key = to.address.toString() + u' ' + QString::fromUtf8(query.trimmed());
-    ++asked[key];
-    if (onBegin)
-        onBegin(key);
-    pending.push_back({Kind::Exchange, key, {}, {}, std::move(done)});
+    begin(key, [done](const QByteArray& text, long, Failure failure) {
+        done({text, failure, failure == Failure::None ? QString() : "fake"});
+    });
 }
 
 void FakeNetwork::stop()
@@ -89,28 +93,14 @@ std::vector<size_t> FakeNetwork::find(const QString& prefix) const
 
 void FakeNetwork::answer(size_t i, const QByteArray& text, long status)
 {
-    Operation operation = std::move(pending[i]);
+    const Operation operation = std::move(pending[i]);
     pending.erase(pending.begin() + qsizetype(i));
-    switch (operation.kind) {
-    case Kind::Resolve:
-        return operation.resolved({{QHostAddress(QString::fromUtf8(text))}, Failure::None, {}});
-    case Kind::Fetch:
-        return operation.fetched({status, text, {}, Failure::None, {}});
-    case Kind::Exchange:
-        return operation.exchanged({text, Failure::None, {}});
-    }
+    operation.complete(text, status, Failure::None);
 }
 
 void FakeNetwork::fail(size_t i, Failure failure)
 {
-    Operation operation = std::move(pending[i]);
+    const Operation operation = std::move(pending[i]);
     pending.erase(pending.begin() + qsizetype(i));
-    switch (operation.kind) {
-    case Kind::Resolve:
-        return operation.resolved({{}, failure, QStringLiteral("fake")});
-    case Kind::Fetch:
-        return operation.fetched({0, {}, {}, failure, QStringLiteral("fake")});
-    case Kind::Exchange:
-        return operation.exchanged({{}, failure, QStringLiteral("fake")});
-    }
+    operation.complete({}, 0, failure);
 }

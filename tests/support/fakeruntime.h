@@ -39,14 +39,12 @@ struct FakeTimers final : Timers
 
 struct FakeNetwork final : Network
 {
-    enum class Kind { Resolve, Fetch, Exchange };
     struct Operation
     {
-        Kind kind;
         QString key; // the host, the URL, or "host query"
-        std::function<void(Resolved)> resolved;
-        std::function<void(HttpFetch)> fetched;
-        std::function<void(Exchange)> exchanged;
+        // Ends it: with an answer (addresses, an HTTP body and status, a whois text) when
+        // failure is None.
+        std::function<void(const QByteArray& text, long status, Failure failure)> complete;
     };
 
     void resolve(const QString& host, std::chrono::milliseconds,
@@ -68,6 +66,10 @@ struct FakeNetwork final : Network
     std::map<QString, int> asked; // by key, every operation ever begun
     std::function<void(const QString& key)> onBegin; // may throw, as a broken network would
     bool stopped = false;
+
+private:
+    // Begins an operation, or ends it at once once the network has stopped.
+    void begin(const QString& key, std::function<void(const QByteArray&, long, Failure)> complete);
 };
 
 // The three of them, with a task counter, as look-ups take them.
